@@ -1,0 +1,19 @@
+'use strict';
+// Loads the native add-on and hands out its export object unchanged, so the
+// package exposes exactly the add-on's own names.
+const path = require('path');
+
+const binary = path.join(__dirname, 'build', 'lib', 'automation_addon.node');
+let addon;
+try {
+  addon = require(binary);
+} catch (err) {
+  if (err && err.code === 'MODULE_NOT_FOUND') {
+    throw new Error(
+      `automation-addon: the native module is not built (${binary} is missing). ` +
+        'Run `npm run build` in the package directory first.'
+    );
+  }
+  throw err;
+}
+module.exports = addon;

@@ -1,0 +1,38 @@
+// The platform seam: one object per backend grouping its services. The active
+// backend is chosen once from KORVO_OZA_PLATFORM ("sim" today; an unknown value
+// falls back to "sim" with one log line).
+#pragma once
+
+#include "platform/accessibility.h"
+#include "platform/app_loop.h"
+#include "platform/clock.h"
+#include "platform/events.h"
+#include "platform/keyboard_layout.h"
+#include "platform/log.h"
+#include "platform/private_api.h"
+#include "platform/security.h"
+#include "platform/window_server.h"
+#include "platform/workspace.h"
+
+namespace platform {
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual const char* Name() const = 0;
+  virtual Accessibility& ax() = 0;
+  virtual WindowServer& windows() = 0;
+  virtual Events& events() = 0;
+  virtual Workspace& workspace() = 0;
+  virtual Security& security() = 0;
+  virtual KeyboardLayout& keyboard() = 0;
+  virtual PrivateApi& private_api() = 0;
+  virtual AppLoop& app_loop() = 0;
+  virtual Clock& clock() = 0;
+  virtual Log& log() = 0;
+};
+
+// The active backend (process-wide, created on first use).
+Platform& Get();
+
+}  // namespace platform
