@@ -3,7 +3,9 @@
 // package exposes exactly the add-on's own names.
 const path = require('path');
 
-const binary = path.join(__dirname, 'build', 'lib', 'automation_addon.node');
+// AUTOMATION_ADDON_BUILD_DIR selects another build tree (a sanitizer build, say).
+const buildDir = process.env.AUTOMATION_ADDON_BUILD_DIR || path.join(__dirname, 'build');
+const binary = path.join(path.resolve(buildDir), 'lib', 'automation_addon.node');
 let addon;
 try {
   addon = require(binary);
