@@ -55,13 +55,21 @@ void StartDelayed(uint64_t delay_ms, std::function<void()> fn) {
 
 }  // namespace
 
-void RecordMainThread(Napi::Env env) {
+void RecordMainThreadLoop(uv_loop_t* loop) {
   if (!g_main_thread_known.load()) {
     g_main_thread_id = std::this_thread::get_id();
     g_main_thread_known.store(true);
   }
-  if (!g_loop) napi_get_uv_event_loop(env, &g_loop);
+  if (!g_loop) g_loop = loop;
 }
+
+void RecordMainThread(Napi::Env env) {
+  uv_loop_t* loop = nullptr;
+  napi_get_uv_event_loop(env, &loop);
+  RecordMainThreadLoop(loop);
+}
+
+uv_loop_t* HostLoop() { return g_loop ? g_loop : uv_default_loop(); }
 
 bool IsMainThread() {
   return g_main_thread_known.load() && std::this_thread::get_id() == g_main_thread_id;
@@ -70,6 +78,11 @@ bool IsMainThread() {
 void EnsureMainQueue(Napi::Env env) {
   if (g_queue_ready.load()) return;
   RecordMainThread(env);
+  EnsureMainQueueOnHostLoop();
+}
+
+void EnsureMainQueueOnHostLoop() {
+  if (g_queue_ready.load()) return;
   if (!g_loop || !IsMainThread()) return;
   g_queue_async = new uv_async_t{};
   if (uv_async_init(g_loop, g_queue_async, OnQueueAsync) != 0) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <napi.h>
+#include <uv.h>
 
 #include <cstdint>
 #include <functional>
@@ -14,11 +15,15 @@ namespace addon {
 
 // Records the calling thread as the host (main) thread and the host loop.
 void RecordMainThread(Napi::Env env);
+void RecordMainThreadLoop(uv_loop_t* loop);
+// The host loop recorded above (the default loop before any record).
+uv_loop_t* HostLoop();
 bool IsMainThread();
 
 // Host thread: creates the unreferenced async handle that drains the queue
 // (idempotent; nothing happens before the first call).
 void EnsureMainQueue(Napi::Env env);
+void EnsureMainQueueOnHostLoop();
 
 // Runs fn on the main thread and waits for it; inline when already there.
 void RunOnMainThreadSync(const std::function<void()>& fn);

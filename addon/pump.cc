@@ -10,8 +10,6 @@ namespace {
 constexpr int kMaxEventsPerPass = 64;
 constexpr uint64_t kPumpIntervalMs = 16;
 
-uv_loop_t* HostLoop() { return uv_default_loop(); }
-
 uv_prepare_t g_prepare;
 uv_timer_t g_appkit_pump_timer;
 uv_timer_t g_idle_scan_timer;
@@ -32,6 +30,9 @@ uv_timer_t* AutoHideTimer() { return &g_auto_hide_timer; }
 uv_timer_t* VisibilityTimer() { return &g_visibility_timer; }
 
 void EnsureAppKitPump() {
+  // The pump also drains the main queue; make sure posted work wakes the loop
+  // even between pump turns.
+  EnsureMainQueueOnHostLoop();
   if (!g_state.prepare_started) {
     uv_prepare_init(HostLoop(), &g_prepare);
     uv_prepare_start(&g_prepare, PumpNSRunLoop);

@@ -24,4 +24,8 @@ class Clock {
   virtual double WallSeconds() = 0;
 };
 
+// The host's real monotonic clock (steady_clock), for backends that drive a
+// real desktop.
+Clock& SystemClock();
+
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include "platform/keyboard_layout.h"
 #include "platform/log.h"
 #include "platform/private_api.h"
+#include "platform/screen_capture.h"
 #include "platform/security.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
@@ -30,6 +31,9 @@ class Platform {
   virtual AppLoop& app_loop() = 0;
   virtual Clock& clock() = 0;
   virtual Log& log() = 0;
+  // Shareable content and one-frame streams; a backend without them keeps
+  // this default, which fails every request.
+  virtual ScreenCapture& screen_capture() { return UnavailableScreenCapture::Instance(); }
 };
 
 // The active backend (process-wide, created on first use).

@@ -1,0 +1,18 @@
+// Encoded images as host values: {format, data} when the encoder succeeded,
+// null otherwise. Conversion runs on the host thread only.
+#pragma once
+
+#include <napi.h>
+
+#include <string>
+
+#include "image/encode.h"
+
+namespace addon {
+
+Napi::Value EncodedImageToNapi(Napi::Env env, const EncodedImageData& record);
+// Encodes `image` (EncodeImageData) and converts the record.
+Napi::Value EncodeImage(Napi::Env env, const platform::Image& image, const std::string& format,
+                        double quality);
+
+}  // namespace addon

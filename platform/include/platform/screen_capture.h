@@ -1,0 +1,160 @@
+// Screen capture service: the shareable content (windows a capture may show)
+// and one-frame streams over a single window. Every answer may arrive on a
+// platform thread, late or never; every step may fail. The core owns all the
+// rules (which window, identity checks, frame acceptance, cropping); a backend
+// only answers.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/value.h"
+
+namespace platform {
+
+// One window of the shareable content.
+struct ShareableWindow {
+  uint32_t window_id = 0;
+  Rect frame;  // global points
+  // The owning application; absent for windows without one.
+  bool has_owning_application = false;
+  pid_t owner_pid = 0;
+  std::optional<std::string> owner_bundle_id;
+};
+
+struct ShareableContent {
+  std::vector<ShareableWindow> windows;
+};
+
+struct ShareableContentOptions {
+  bool exclude_desktop_windows = false;
+  bool on_screen_windows_only = false;
+};
+
+// Answer of a content request: content on success, otherwise nullopt and a
+// non-zero error code.
+using ShareableContentCompletion =
+    std::function<void(std::optional<ShareableContent> content, int64_t error_code)>;
+
+// A filter naming one window independently of any display.
+struct ContentFilter {
+  uint32_t window_id = 0;
+  Rect content_rect;  // points; may be empty when the window has no content
+};
+
+inline constexpr uint32_t kPixelFormat32BGRA = 0x42475241;  // 'BGRA'
+
+struct StreamConfiguration {
+  int64_t width = 0;   // output pixels
+  int64_t height = 0;  // output pixels
+  uint32_t pixel_format = kPixelFormat32BGRA;
+  int32_t queue_depth = 3;
+  bool ignore_shadows_single_window = false;
+};
+
+// The image buffer of a sample. Pixels may be read only between a successful
+// LockReadOnly() and the matching Unlock().
+class PixelBuffer {
+ public:
+  virtual ~PixelBuffer() = default;
+  virtual uint32_t PixelFormat() const = 0;
+  virtual bool LockReadOnly() = 0;
+  virtual void Unlock() = 0;
+  virtual size_t Width() const = 0;
+  virtual size_t Height() const = 0;
+  virtual size_t BytesPerRow() const = 0;
+  // Null unless locked.
+  virtual const uint8_t* BaseAddress() const = 0;
+};
+
+// Keys of a frame's attachment dictionary.
+inline constexpr const char* kFrameInfoStatus = "SCStreamFrameInfoStatus";
+inline constexpr const char* kFrameInfoContentScale = "SCStreamFrameInfoContentScale";
+inline constexpr const char* kFrameInfoScaleFactor = "SCStreamFrameInfoScaleFactor";
+inline constexpr const char* kFrameInfoContentRect = "SCStreamFrameInfoContentRect";  // X, Y, Width, Height
+inline constexpr const char* kFrameInfoScreenRect = "SCStreamFrameInfoScreenRect";    // X, Y, Width, Height
+
+// Frame status values.
+inline constexpr int64_t kFrameStatusComplete = 0;
+inline constexpr int64_t kFrameStatusIdle = 1;
+inline constexpr int64_t kFrameStatusBlank = 2;
+
+struct SampleBuffer {
+  bool valid = false;
+  // The sample's attachment dictionaries; the first one describes the frame.
+  std::optional<Array> attachments;
+  std::shared_ptr<PixelBuffer> image_buffer;  // null when the sample has none
+};
+
+enum class StreamOutputType { kScreen = 0, kAudio = 1, kMicrophone = 2 };
+
+// The stream's output and delegate. Calls arrive on the output's serial queue
+// (frames) or on any platform thread (the stop notification).
+class StreamOutput {
+ public:
+  virtual ~StreamOutput() = default;
+  virtual void DidOutputSampleBuffer(const SampleBuffer& sample, StreamOutputType type) = 0;
+  virtual void DidStopWithError(int64_t error_code) = 0;
+};
+
+// Completion of a start or stop request: 0 on success, else an error code.
+using StreamCompletion = std::function<void(int64_t error_code)>;
+
+class CaptureStream {
+ public:
+  virtual ~CaptureStream() = default;
+  // Adds `output` for screen samples, delivered one at a time on a new serial
+  // queue named `queue_label`. The stream holds the output until it is
+  // stopped. False when the output cannot be added.
+  virtual bool AddScreenOutput(std::shared_ptr<StreamOutput> output,
+                               const std::string& queue_label) = 0;
+  virtual void StartCapture(StreamCompletion completion) = 0;
+  virtual void StopCapture(StreamCompletion completion) = 0;
+};
+
+class ScreenCapture {
+ public:
+  virtual ~ScreenCapture() = default;
+  // Asks for the shareable content; the completion runs later on a platform
+  // thread (or never).
+  virtual void GetShareableContent(const ShareableContentOptions& options,
+                                   ShareableContentCompletion completion) = 0;
+  // A filter for one window of the content; false when none can be made.
+  virtual bool CreateDesktopIndependentWindowFilter(const ShareableWindow& window,
+                                                    ContentFilter* out) = 0;
+  // A stream over `filter`. The delegate is held weakly and told when the
+  // stream stops with an error. Null when no stream can be created.
+  virtual std::shared_ptr<CaptureStream> CreateStream(const ContentFilter& filter,
+                                                      const StreamConfiguration& config,
+                                                      std::weak_ptr<StreamOutput> delegate) = 0;
+};
+
+// The service of a backend without screen capture: every content request
+// fails at once and no stream can be made.
+class UnavailableScreenCapture final : public ScreenCapture {
+ public:
+  void GetShareableContent(const ShareableContentOptions&,
+                           ShareableContentCompletion completion) override {
+    if (completion) completion(std::nullopt, -1);
+  }
+  bool CreateDesktopIndependentWindowFilter(const ShareableWindow&, ContentFilter*) override {
+    return false;
+  }
+  std::shared_ptr<CaptureStream> CreateStream(const ContentFilter&, const StreamConfiguration&,
+                                              std::weak_ptr<StreamOutput>) override {
+    return nullptr;
+  }
+  static UnavailableScreenCapture& Instance() {
+    static UnavailableScreenCapture instance;
+    return instance;
+  }
+};
+
+}  // namespace platform

@@ -1,0 +1,196 @@
+// Posting events in the simulated desktop. Every posted event is journaled
+// with all its fields; it then behaves: Unicode key-downs type into the
+// focused text element of the target application, backspace deletes, mouse
+// events move the pointer, and a left down + up pair clicks what is under it.
+// The private window-server entry points live here too.
+#include <algorithm>
+
+#include "sim/behaviour.h"
+#include "sim/hooks.h"
+#include "sim/scene.h"
+#include "sim/services.h"
+#include "sim/sim_clock.h"
+
+namespace sim {
+
+namespace {
+
+constexpr uint16_t kKeycodeDelete = 51;
+constexpr uint16_t kKeycodeReturn = 36;
+
+bool IsMouse(platform::EventType t) {
+  using T = platform::EventType;
+  switch (t) {
+    case T::kLeftMouseDown: case T::kLeftMouseUp: case T::kRightMouseDown:
+    case T::kRightMouseUp: case T::kMouseMoved: case T::kLeftMouseDragged:
+    case T::kRightMouseDragged: case T::kOtherMouseDown: case T::kOtherMouseUp:
+    case T::kOtherMouseDragged:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void Journal(World& w, const std::string& route, pid_t pid, const platform::Event& e) {
+  JournalEntry j;
+  j.route = route;
+  j.target_pid = pid;
+  j.event = e;
+  j.seq = ++w.journal_seq;
+  j.sim_ms = std::chrono::duration<double, std::milli>(Clock().Now().time_since_epoch()).count();
+  w.journal.push_back(std::move(j));
+  if (w.journal.size() > 100000) w.journal.erase(w.journal.begin(), w.journal.begin() + 10000);
+}
+
+// Keyboard behaviour for the application `pid`.
+void Keyboard(World& w, pid_t pid, const platform::Event& e) {
+  if (e.type != platform::EventType::kKeyDown) return;
+  if (e.flags & (platform::kFlagMaskCommand | platform::kFlagMaskControl)) return;
+  if (e.keycode == kKeycodeDelete && (e.unicode.empty() || e.unicode == u"\x7f" || e.unicode == u"\b")) {
+    DeleteBackward(w, pid);
+    return;
+  }
+  std::u16string text = e.unicode;
+  if (text.empty() && e.keycode == kKeycodeReturn) text = u"\n";
+  if (text == u"\r") text = u"\n";
+  std::u16string printable;
+  for (char16_t c : text)
+    if ((c >= 0x20 && c != 0x7f) || c == u'\n' || c == u'\t') printable.push_back(c);
+  if (!printable.empty()) InsertText(w, pid, Utf16ToUtf8(printable));
+}
+
+// Mouse behaviour: `pid` 0 for system-wide posts (pointer moves, clicks
+// activate), else a post addressed to one process (no pointer move).
+void Mouse(World& w, pid_t pid, const platform::Event& e) {
+  using T = platform::EventType;
+  if (pid == 0) w.pointer = e.location;
+  if (e.type == T::kLeftMouseDown) {
+    NodePtr hit = HitTest(w, e.location, pid);
+    w.mouse_down_element = hit ? hit->id : "";
+  } else if (e.type == T::kLeftMouseUp) {
+    NodePtr hit = HitTest(w, e.location, pid);
+    std::string down = w.mouse_down_element;
+    w.mouse_down_element.clear();
+    if (hit && hit->id == down) ClickAt(w, e.location, pid, pid == 0);
+  }
+}
+
+bool Deliver(const std::string& route, pid_t pid, const platform::Event& e) {
+  CallSite site;
+  site.op = route == "pid" ? "PostToPid" : route == "private_pid" ? "EventPostToPid" : "Post";
+  site.pid = pid;
+  Fault f = Hooks::Get().Enter(site);
+  World& w = W();
+  std::lock_guard<std::mutex> l(w.mu);
+  if (f.kind == FaultKind::kQuit && f.quit_pid > 0) QuitApp(w, f.quit_pid);
+  if (f.kind == FaultKind::kError) return false;
+  platform::Event ev = e;
+  if (ev.timestamp_ns == 0)
+    ev.timestamp_ns = static_cast<uint64_t>(Clock().Now().time_since_epoch().count());
+  bool system = route == "hid" || route == "session";
+  pid_t target = pid;
+  if (system) {
+    target = IsMouse(ev.type) ? 0 : w.frontmost;
+    if (IsMouse(ev.type)) {
+      NodePtr hit = HitTest(w, ev.location, 0);
+      if (hit) target = hit->pid;
+    }
+    if (ev.type == platform::EventType::kFlagsChanged) w.flags_state = ev.flags;
+  }
+  Journal(w, route, target, ev);
+  if (IsMouse(ev.type)) {
+    Mouse(w, system ? 0 : pid, ev);
+  } else if (ev.type == platform::EventType::kKeyDown || ev.type == platform::EventType::kKeyUp) {
+    if (target > 0) Keyboard(w, target, ev);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SimEvents::Post(platform::EventTap tap, const platform::Event& event) {
+  return Deliver(tap == platform::EventTap::kHID ? "hid" : "session", 0, event);
+}
+
+bool SimEvents::PostToPid(pid_t pid, const platform::Event& event) {
+  return Deliver("pid", pid, event);
+}
+
+uint64_t SimEvents::CurrentFlags() {
+  World& w = W();
+  std::lock_guard<std::mutex> l(w.mu);
+  return w.flags_state;
+}
+
+bool SimPrivateApi::Lookup(const char* library_path, const char* symbol) {
+  (void)library_path;
+  if (!symbol) return false;
+  World& w = W();
+  std::lock_guard<std::mutex> l(w.mu);
+  return w.private_absent.count(symbol) == 0;
+}
+
+void SimPrivateApi::EventPostToPid(pid_t pid, const platform::Event& event) {
+  Deliver("private_pid", pid, event);
+}
+
+void SimPrivateApi::EventSetIntegerValueField(platform::Event* event, uint32_t field, int64_t value) {
+  if (event) event->integer_fields[field] = value;
+}
+
+void SimPrivateApi::EventSetWindowLocation(platform::Event* event, platform::Point window_local) {
+  if (event) event->window_location = window_local;
+}
+
+int32_t SimPrivateApi::PostEventRecordTo(const platform::ProcessSerialNumber& psn,
+                                         const std::array<uint8_t, 248>& record) {
+  pid_t pid = static_cast<pid_t>(psn.low);
+  CallSite site;
+  site.op = "PostEventRecordTo";
+  site.pid = pid;
+  Fault f = Hooks::Get().Enter(site);
+  World& w = W();
+  std::lock_guard<std::mutex> l(w.mu);
+  if (f.kind == FaultKind::kError) return static_cast<int32_t>(f.code);
+  auto app = FindApp(w, pid);
+  if (psn.high != 0 || !app) return -600;  // no such process
+  JournalEntry j;
+  j.route = "event_record";
+  j.target_pid = pid;
+  j.has_event = false;
+  j.record.assign(record.begin(), record.end());
+  j.seq = ++w.journal_seq;
+  j.sim_ms = std::chrono::duration<double, std::milli>(Clock().Now().time_since_epoch()).count();
+  w.journal.push_back(std::move(j));
+  return 0;
+}
+
+int32_t SimPrivateApi::GetProcessForPid(pid_t pid, platform::ProcessSerialNumber* psn) {
+  World& w = W();
+  std::lock_guard<std::mutex> l(w.mu);
+  if (!FindApp(w, pid)) return -600;
+  if (psn) *psn = platform::ProcessSerialNumber{0, static_cast<uint32_t>(pid)};
+  return 0;
+}
+
+int32_t SimPrivateApi::MainConnectionId() { return 0x5A0B; }
+
+int32_t SimPrivateApi::GetWindowEventMask(int32_t connection, uint32_t window_id, uint32_t* mask) {
+  CallSite site;
+  site.op = "GetWindowEventMask";
+  site.window = window_id;
+  Fault f = Hooks::Get().Enter(site);
+  if (f.kind == FaultKind::kError) return static_cast<int32_t>(f.code);
+  if (connection != MainConnectionId()) return 1001;  // invalid connection
+  World& w = W();
+  std::lock_guard<std::mutex> l(w.mu);
+  auto cw = FindWindow(w, window_id);
+  if (!cw || !WindowVisible(w, *cw)) return 1000;  // illegal argument
+  // Bit value 2 is left mouse-down; the others are the usual mouse and key bits.
+  uint32_t m = 0x3C | 0x400 | 0x800;
+  if (cw->accepts_mouse_down) m |= 0x2;
+  if (mask) *mask = m;
+  return 0;
+}
+
+}  // namespace sim

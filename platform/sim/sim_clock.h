@@ -1,0 +1,71 @@
+// The simulated desktop's clock. Real time by default; tests can make it run
+// k times faster (SleepFor(d) then sleeps d / k of real time) or jump it
+// forward. Element delays, messaging time-outs and launch completions all
+// measure their time on it.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace sim {
+
+class SimClock : public platform::Clock {
+ public:
+  SimClock();
+  platform::TimePoint Now() override;
+  void SleepFor(platform::Duration d) override;
+  bool WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                 platform::TimePoint deadline, const std::function<bool()>& pred) override;
+  double WallSeconds() override;
+
+  void SetScale(double k);
+  double Scale();
+  void Advance(platform::Duration d);
+  // Back to real time (scale 1) without moving time backwards.
+  void ResetScale();
+
+  // Sleeps until the clock reaches `deadline`; wakes early when the clock is
+  // advanced.
+  void SleepUntil(platform::TimePoint deadline);
+
+ private:
+  platform::TimePoint NowLocked();
+  std::mutex mu_;
+  std::condition_variable changed_;
+  std::chrono::steady_clock::time_point real_base_;
+  platform::TimePoint sim_base_;
+  double scale_ = 1.0;
+  double wall_offset_ = 0;  // seconds added to the wall clock by Advance
+};
+
+SimClock& Clock();
+
+// One background thread running callbacks at clock deadlines (late launch
+// completions). The thread is never joined: it must not keep the host alive
+// and may be sleeping when the process exits.
+class Timers {
+ public:
+  static Timers& Get();
+  void At(platform::TimePoint when, std::function<void()> fn);
+  // Wakes the thread so it re-reads the clock (after Advance or SetScale).
+  void Poke();
+
+ private:
+  Timers();
+  void Run();
+  struct Entry {
+    platform::TimePoint when;
+    std::function<void()> fn;
+  };
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::vector<Entry> entries_;
+  bool started_ = false;
+};
+
+}  // namespace sim

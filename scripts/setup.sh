@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need (Debian packages, npm packages)
+# and builds the add-on, desktop-sim and the C++ tests. Safe to run again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+APT_PACKAGES=(cmake g++ make pkg-config libcairo2-dev libpixman-1-dev libpng-dev
+  libjpeg62-turbo-dev libsqlite3-dev libgtest-dev libbenchmark-dev libuv1-dev)
+
+missing=()
+for p in "${APT_PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+if [ -f package-lock.json ]; then
+  npm ci --no-audit --no-fund
+else
+  npm install --no-audit --no-fund
+fi
+npm run build

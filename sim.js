@@ -1,0 +1,120 @@
+'use strict';
+// desktop-sim: scripts the simulated desktop that the add-on runs against.
+// Load a scene, change it while the add-on runs, and read what happened.
+// See platform/sim/README.md for the scene format and every call.
+
+const path = require('path');
+
+let native;
+try {
+  native = require(path.join(__dirname, 'build', 'lib', 'desktop_sim.node'));
+} catch (err) {
+  const e = new Error(
+    'desktop-sim: build/lib/desktop_sim.node is missing or failed to load; run `npm run build` first (' +
+      err.message + ')');
+  e.cause = err;
+  throw e;
+}
+
+function call(name, ...args) {
+  const answer = JSON.parse(native.call(name, JSON.stringify(args)));
+  if (answer.error !== undefined) throw new Error(`desktop-sim ${name}: ${answer.error}`);
+  return answer.value === undefined ? null : answer.value;
+}
+
+function sceneObject(scene) {
+  if (typeof scene === 'string') return JSON.parse(scene);
+  if (scene && typeof scene === 'object') return scene;
+  throw new TypeError('loadScene(scene) expects a scene object or JSON text');
+}
+
+const sim = {
+  // ---- the world ----
+  reset: () => call('reset'),
+  loadScene: (scene) => call('loadScene', sceneObject(scene)),
+  loadSceneFile: (file) => call('loadScene', JSON.parse(require('fs').readFileSync(file, 'utf8'))),
+
+  // ---- applications ----
+  launchApp: (spec) => call('launchApp', spec),
+  quitApp: (pid) => call('quitApp', pid),
+  relaunch: (pid, opts = {}) => call('relaunch', pid, opts),
+  setApp: (pid, patch) => call('setApp', pid, patch),
+  install: (entry) => call('install', entry),
+  setFrontmost: (pid) => call('setFrontmost', pid),
+
+  // ---- windows ----
+  addWindow: (pid, spec) => call('addWindow', pid, spec),
+  moveWindow: (number, bounds) => call('moveWindow', number, bounds),
+  removeWindow: (number) => call('removeWindow', number),
+  setWindow: (number, patch) => call('setWindow', number, patch),
+  raiseWindow: (number) => call('raiseWindow', number),
+
+  // ---- elements ----
+  setAttribute: (id, attr, value) => call('setAttribute', id, attr, value === undefined ? null : value),
+  setElement: (id, patch) => call('setElement', id, patch),
+  press: (id, action = 'AXPress') => call('press', id, action),
+
+  // ---- system ----
+  setPermissions: (perms) => call('setPermissions', perms),
+  setPlatformVersion: (version) => call('setPlatformVersion', String(version)),
+  setPrivateEntriesAbsent: (names) => call('setPrivateEntriesAbsent', names || []),
+  setDisplays: (displays) => call('setDisplays', displays),
+  setPointer: (x, y) => call('setPointer', x, y),
+  setOptions: (options) => call('setOptions', options),
+  queueAppEvents: (n = 1) => call('queueAppEvents', n),
+
+  // ---- test hooks ----
+  injectFault: (spec) => call('injectFault', spec),
+  clearFaults: () => call('clearFaults'),
+  block: (spec) => call('block', spec),
+  unblock: (id) => call('unblock', id),
+  isBlocked: (id) => call('isBlocked', id),
+  hooks: () => call('hooks'),
+
+  // ---- clock ----
+  setTimeScale: (k) => call('setTimeScale', k),
+  advanceClock: (ms) => call('advanceClock', ms),
+  clockNow: () => call('clockNow'),
+
+  // ---- readers ----
+  element: (id) => call('element', id),
+  elements: (pid) => call('elements', pid || 0),
+  liveHandleCount: () => call('liveHandleCount'),
+  apps: () => call('apps'),
+  app: (pid) => call('app', pid),
+  windows: () => call('windows'),
+  frontmost: () => call('frontmost'),
+  pointer: () => call('pointer'),
+  displays: () => call('displays'),
+  permissions: () => call('permissions'),
+  events: () => call('events'),
+  clearEvents: () => call('clearEvents'),
+  logLines: () => call('logLines'),
+  clearLog: () => call('clearLog'),
+  promptCount: () => call('promptCount'),
+  stats: () => call('stats'),
+  windowImage: (number) => native.windowImage(number),
+  backendName: () => native.backendName(),
+
+  // Polls `predicate` until it answers truthy or `timeoutMs` passes (real
+  // time); answers the last value. For tests that must not sleep blindly.
+  async waitFor(predicate, { timeoutMs = 2000, intervalMs = 2 } = {}) {
+    const end = Date.now() + timeoutMs;
+    for (;;) {
+      const v = predicate();
+      if (v || Date.now() >= end) return v;
+      await new Promise((r) => setTimeout(r, intervalMs));
+    }
+  },
+
+  // The sample scene used by the demo and the tests.
+  sampleScenePath: path.join(__dirname, 'test', 'fixtures', 'sample-scene.json'),
+  loadSampleScene() {
+    return sim.loadSceneFile(sim.sampleScenePath);
+  },
+
+  // Low-level access: any command by name.
+  call,
+};
+
+module.exports = sim;
