@@ -7,7 +7,9 @@ const path = require('path');
 
 let native;
 try {
-  native = require(path.join(__dirname, 'build', 'lib', 'desktop_sim.node'));
+  // AUTOMATION_ADDON_BUILD_DIR selects another build tree, as in index.js.
+  const buildDir = process.env.AUTOMATION_ADDON_BUILD_DIR || path.join(__dirname, 'build');
+  native = require(path.join(path.resolve(buildDir), 'lib', 'desktop_sim.node'));
 } catch (err) {
   const e = new Error(
     'desktop-sim: build/lib/desktop_sim.node is missing or failed to load; run `npm run build` first (' +

@@ -63,7 +63,7 @@ void RecordMainThreadLoop(uv_loop_t* loop) {
   if (!g_loop) g_loop = loop;
 }
 
-void RecordMainThread(Napi::Env env) {
+void RecordMainThread(napi_env env) {
   uv_loop_t* loop = nullptr;
   napi_get_uv_event_loop(env, &loop);
   RecordMainThreadLoop(loop);
@@ -75,7 +75,7 @@ bool IsMainThread() {
   return g_main_thread_known.load() && std::this_thread::get_id() == g_main_thread_id;
 }
 
-void EnsureMainQueue(Napi::Env env) {
+void EnsureMainQueue(napi_env env) {
   if (g_queue_ready.load()) return;
   RecordMainThread(env);
   EnsureMainQueueOnHostLoop();

@@ -5,7 +5,7 @@
 // when no overlay or panel ever started the pump timer.
 #pragma once
 
-#include <napi.h>
+#include <node_api.h>
 #include <uv.h>
 
 #include <cstdint>
@@ -14,7 +14,7 @@
 namespace addon {
 
 // Records the calling thread as the host (main) thread and the host loop.
-void RecordMainThread(Napi::Env env);
+void RecordMainThread(napi_env env);
 void RecordMainThreadLoop(uv_loop_t* loop);
 // The host loop recorded above (the default loop before any record).
 uv_loop_t* HostLoop();
@@ -22,7 +22,7 @@ bool IsMainThread();
 
 // Host thread: creates the unreferenced async handle that drains the queue
 // (idempotent; nothing happens before the first call).
-void EnsureMainQueue(Napi::Env env);
+void EnsureMainQueue(napi_env env);
 void EnsureMainQueueOnHostLoop();
 
 // Runs fn on the main thread and waits for it; inline when already there.

@@ -29,8 +29,11 @@ bool KvAsyncWorker::Queue() {
     Execute();
     // Hand completion to the host thread. If the environment is closing the
     // worker can no longer touch JavaScript and is left to the process end.
-    napi_call_threadsafe_function(tsfn_, this, napi_tsfn_nonblocking);
-    napi_release_threadsafe_function(tsfn_, napi_tsfn_release);
+    // Once the call is queued the host thread may delete the worker at any
+    // moment, so the handle is read before and never through `this` after.
+    napi_threadsafe_function tsfn = tsfn_;
+    napi_call_threadsafe_function(tsfn, this, napi_tsfn_nonblocking);
+    napi_release_threadsafe_function(tsfn, napi_tsfn_release);
   });
   if (!submitted) {
     napi_release_threadsafe_function(tsfn_, napi_tsfn_abort);

@@ -9,7 +9,7 @@ function runCppBench(filter) {
   const buildDir = path.resolve(process.env.AUTOMATION_ADDON_BUILD_DIR || path.join(__dirname, '..', 'build'));
   const bin = path.join(buildDir, 'cpp_bench');
   if (!fs.existsSync(bin)) throw new Error(`${bin} missing: run npm run build`);
-  const out = execFileSync(bin, [`--benchmark_filter=${filter}`, '--benchmark_format=json', '--benchmark_min_time=0.3s'], {
+  const out = execFileSync(bin, [`--benchmark_filter=${filter}`, '--benchmark_format=json', '--benchmark_min_time=0.3'], {
     encoding: 'utf8',
     maxBuffer: 16 << 20,
   });

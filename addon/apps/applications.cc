@@ -39,6 +39,8 @@ Napi::Object AppRecord(Napi::Env env, const platform::RunningApp& app, int32_t f
   return obj;
 }
 
+}  // namespace
+
 // The record of a pid as it is now: bundle id and name null and active false
 // when the application has vanished.
 Napi::Object FillAppInfo(Napi::Env env, int32_t pid) {
@@ -50,8 +52,6 @@ Napi::Object FillAppInfo(Napi::Env env, int32_t pid) {
   SetKey(obj, "active", Napi::Boolean::New(env, app && LiveFrontmostPid() == pid));
   return obj;
 }
-
-}  // namespace
 
 Napi::Value ListApplications(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();

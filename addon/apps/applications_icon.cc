@@ -5,6 +5,7 @@
 #include "conventions.h"
 #include "exports.h"
 #include "image/encode.h"
+#include "image/image_napi.h"
 #include "image/resample.h"
 #include "platform/platform.h"
 #include "worker.h"
@@ -53,7 +54,8 @@ class ApplicationIconWorker : public KvAsyncWorker {
 
   void OnOK() override {
     Napi::Env env = Env();
-    Deferred().Resolve(result_.empty() ? env.Null() : Napi::String::New(env, result_));
+    Napi::Value text = result_.empty() ? Napi::Value() : Base64ToNapi(env, result_);
+    Deferred().Resolve(text.IsEmpty() ? env.Null() : text);
   }
 
  private:

@@ -2,15 +2,57 @@
 
 #include <sys/socket.h>
 
+#include <cstring>
+
+#if defined(__APPLE__)
+#include <sys/sysctl.h>
+#else
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#endif
 
 namespace addon {
+
+uint32_t AuditTokenWordAt(const platform::AuditToken& token, AuditTokenWord word) {
+  size_t at = static_cast<size_t>(word) * 4;
+  return static_cast<uint32_t>(token[at]) | (static_cast<uint32_t>(token[at + 1]) << 8) |
+         (static_cast<uint32_t>(token[at + 2]) << 16) |
+         (static_cast<uint32_t>(token[at + 3]) << 24);
+}
+
+void SetAuditTokenWord(platform::AuditToken* token, AuditTokenWord word, uint32_t value) {
+  size_t at = static_cast<size_t>(word) * 4;
+  for (int i = 0; i < 4; ++i) (*token)[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+#if defined(__APPLE__)
+
+// The platform hands out the peer's audit token directly: the local socket
+// option LOCAL_PEERTOKEN (level 0, option 6).
+std::optional<platform::AuditToken> PeerAuditToken(int fd) {
+  if (fd < 0) return std::nullopt;
+  platform::AuditToken token{};
+  socklen_t len = static_cast<socklen_t>(token.size());
+  if (getsockopt(fd, 0, 6, token.data(), &len) != 0 || len < token.size()) return std::nullopt;
+  if (static_cast<int32_t>(AuditTokenWordAt(token, kAuditPid)) < 1) return std::nullopt;
+  return token;
+}
+
+int32_t KernelParentPid(int32_t pid) {
+  if (pid < 1) return -1;
+  struct kinfo_proc info;
+  std::memset(&info, 0, sizeof(info));
+  size_t size = sizeof(info);
+  int mib[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PID, pid};
+  if (sysctl(mib, 4, &info, &size, nullptr, 0) != 0 || size == 0) return -1;
+  return info.kp_eproc.e_ppid;
+}
+
+#else
 
 namespace {
 
@@ -62,20 +104,14 @@ uint32_t ReadStartTimeLow32(int32_t pid) {
 
 }  // namespace
 
-uint32_t AuditTokenWordAt(const platform::AuditToken& token, AuditTokenWord word) {
-  size_t at = static_cast<size_t>(word) * 4;
-  return static_cast<uint32_t>(token[at]) | (static_cast<uint32_t>(token[at + 1]) << 8) |
-         (static_cast<uint32_t>(token[at + 2]) << 16) |
-         (static_cast<uint32_t>(token[at + 3]) << 24);
-}
-
-void SetAuditTokenWord(platform::AuditToken* token, AuditTokenWord word, uint32_t value) {
-  size_t at = static_cast<size_t>(word) * 4;
-  for (int i = 0; i < 4; ++i) (*token)[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 std::optional<platform::AuditToken> PeerAuditToken(int fd) {
   if (fd < 0) return std::nullopt;
+  // Peer credentials are a property of local (Unix-domain) sockets only.
+  int domain = 0;
+  socklen_t domain_len = sizeof(domain);
+  if (getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &domain_len) != 0 || domain != AF_UNIX) {
+    return std::nullopt;
+  }
   struct ucred cred;
   std::memset(&cred, 0, sizeof(cred));
   socklen_t len = sizeof(cred);
@@ -104,5 +140,7 @@ int32_t KernelParentPid(int32_t pid) {
   if (!(fields >> state >> ppid) || ppid < 0 || ppid > 0x7FFFFFFF) return -1;
   return static_cast<int32_t>(ppid);
 }
+
+#endif
 
 }  // namespace addon

@@ -3,7 +3,8 @@
 // layout.
 //
 // The 32-byte audit token is eight little-endian unsigned 32-bit words, in
-// this order: auid, euid, egid, ruid, rgid, pid, asid, pidversion. On Linux a
+// this order: auid, euid, egid, ruid, rgid, pid, asid, pidversion. On macOS the
+// kernel hands the peer's token out itself (LOCAL_PEERTOKEN). On Linux a
 // peer's token is built from its socket credentials (SO_PEERCRED: pid, uid,
 // gid; the uid and gid fill both the effective and the real words), its audit
 // login uid (/proc/<pid>/loginuid) as auid and its audit session id

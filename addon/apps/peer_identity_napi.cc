@@ -16,6 +16,10 @@ namespace {
 
 constexpr size_t kMaxSigningStringBytes = 511;
 constexpr double kMaxPid = 2147483647.0;
+// Requirement texts are a few hundred bytes. Longer ones are refused before
+// they reach the platform's requirement compiler, which recurses on nesting
+// and must never be handed an unbounded text.
+constexpr size_t kMaxRequirementBytes = 16384;
 
 // The first 32 bytes of a buffer of at least 32 bytes.
 bool ReadAuditToken(const Napi::Value& v, platform::AuditToken* out) {
@@ -41,7 +45,7 @@ Napi::Value SigningString(Napi::Env env, const std::optional<std::string>& s) {
 }
 
 bool ReadRequirement(const Napi::CallbackInfo& info, std::string* out) {
-  return info.Length() >= 2 && ReadUtf8String(info[1], 1, SIZE_MAX, out);
+  return info.Length() >= 2 && ReadUtf8String(info[1], 1, kMaxRequirementBytes, out);
 }
 
 }  // namespace

@@ -2,16 +2,19 @@
 // and identity, draw the epoch, choose the window, warm and settle the tree,
 // read the window's metadata and surfaces, walk the tree and the menu bar
 // within the deadline and budgets, and commit the epoch.
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
 
 #include "apps/identity.h"
 #include "ax/capture_reads.h"
+#include "bounds.h"
 #include "ax/capture_snapshot.h"
 #include "ax/capture_text.h"
 #include "ax/diagnostics.h"
-#include "ax/tokens.h"
+#include "ax/token_table.h"
 #include "ax/warmup.h"
 #include "ax/window_list.h"
 
@@ -26,6 +29,17 @@ using Phase = AxCapturePhase;
 constexpr double kMinCandidateWidth = 96;
 constexpr double kMinCandidateHeight = 64;
 constexpr double kMinFrameHeight = 64;
+// A window whose children never settle on a positive count (an empty window,
+// one whose AXChildren keeps failing) would otherwise hold the first capture
+// until its deadline and come back empty or late; the wait gets this long at
+// most and the walk keeps the rest of the deadline.
+constexpr auto kFirstWarmStabilityLimit = std::chrono::seconds(3);
+// The walk stops this long before the capture's deadline so that a capture
+// cut short by a slow application still completes (final identity check,
+// epoch commit, hand-over to the host) in time to be delivered: a result
+// arriving after the deadline is thrown away. It covers one call waiting out
+// the 0.3 s messaging time-out with room to spare.
+constexpr auto kCompletionReserve = std::chrono::seconds(1);
 
 // One capture per pid at a time. Waits measure time on the platform clock so
 // a capture waiting for the lock gives up at its own deadline.
@@ -125,8 +139,9 @@ AxAppSnapshotData CollectAppSnapshot(pid_t pid) {
 
 std::unique_ptr<AxCaptureSnapshotData> CollectCaptureAppSnapshot(
     pid_t pid, const std::optional<std::string>& expected_bundle_id,
-    platform::TimePoint deadline, std::optional<uint32_t> requested_window_id) {
-  if (pid < 1 || DeadlinePassed(deadline)) return nullptr;
+    platform::TimePoint capture_deadline, std::optional<uint32_t> requested_window_id) {
+  if (pid < 1 || DeadlinePassed(capture_deadline)) return nullptr;
+  const platform::TimePoint deadline = capture_deadline - kCompletionReserve;
 
   SetCapturePhase(Phase::kCaptureLock);
   SetCaptureOperation(Op::kCaptureMutexWait);
@@ -191,7 +206,8 @@ std::unique_ptr<AxCaptureSnapshotData> CollectCaptureAppSnapshot(
 
   if (window && first_warm) {
     SetCapturePhase(Phase::kWindowStabilize);
-    WaitForChildrenStableUntil(window, deadline);
+    platform::TimePoint limit = platform::Get().clock().Now() + kFirstWarmStabilityLimit;
+    WaitForChildrenStableUntil(window, std::min(deadline, limit));
   }
 
   uint64_t epoch = guard.epoch();

@@ -5,9 +5,10 @@
 #include <utility>
 
 #include "ax/capture_reads.h"
+#include "bounds.h"
 #include "ax/capture_snapshot.h"
 #include "ax/capture_text.h"
-#include "ax/tokens.h"
+#include "ax/token_table.h"
 
 namespace addon {
 
@@ -105,6 +106,10 @@ class ElementAttrs {
     std::vector<Value> answer;
     auto err = platform::Get().ax().CopyMultipleAttributeValues(el_, AxBatchAttributeNames(),
                                                                 &answer);
+    if (err == platform::kAXErrorCannotComplete) {
+      unresponsive_ = true;
+      return;
+    }
     if (err != platform::kAXErrorSuccess || answer.size() != kAttrCount) return;
     batch_ = true;
     for (size_t a = 0; a < kAttrCount; ++a) {
@@ -122,11 +127,12 @@ class ElementAttrs {
     if (IsTextAttr(a) && budget_->text == 0) return nullptr;
     if (!loaded_[a]) {
       loaded_[a] = true;
-      if (!Expired()) {
+      if (!Skipped()) {
         Value v;
-        if (DiagCopyAttribute(el_, AxBatchAttributeNames()[a].c_str(), kSingleReadOps[a], &v) ==
-                platform::kAXErrorSuccess &&
-            HasExpectedType(a, v)) {
+        platform::AXError err =
+            DiagCopyAttribute(el_, AxBatchAttributeNames()[a].c_str(), kSingleReadOps[a], &v);
+        if (err == platform::kAXErrorCannotComplete) unresponsive_ = true;
+        if (err == platform::kAXErrorSuccess && HasExpectedType(a, v)) {
           values_[a] = std::move(v);
           present_[a] = true;
         }
@@ -154,12 +160,18 @@ class ElementAttrs {
     return expired_;
   }
 
+  // No further call on this element: the deadline has passed, or the element
+  // did not answer within the messaging time-out (each further call would
+  // wait the time-out out again, so one hung element could eat the deadline).
+  bool Skipped() { return unresponsive_ || Expired(); }
+
  private:
   const AXElement& el_;
   platform::TimePoint deadline_;
   CaptureBudget* budget_;
   bool batch_ = false;
   bool expired_ = false;
+  bool unresponsive_ = false;
   bool loaded_[kAttrCount] = {};
   bool present_[kAttrCount] = {};
   Value values_[kAttrCount];
@@ -220,7 +232,7 @@ void CollectActions(ElementAttrs& attrs, const AXElement& el, CaptureBudget* bud
     }
     return;
   }
-  if (attrs.Expired() || budget->text == 0) return;
+  if (attrs.Skipped() || budget->text == 0) return;
   SetCaptureOperation(Op::kCopyActionNames);
   std::vector<std::string> names;
   if (platform::Get().ax().CopyActionNames(el, &names) != platform::kAXErrorSuccess) return;
@@ -246,7 +258,7 @@ void CollectChildren(ElementAttrs& attrs, const AXElement& el, pid_t pid, Captur
   std::vector<AXElement> visible;
   bool use_visible = false;
   size_t offset = 0;
-  if (total > kCaptureMaxChildren && !DeadlinePassed(deadline)) {
+  if (total > kCaptureMaxChildren && !attrs.Skipped()) {
     DiagCopyElementArray(el, "AXVisibleChildren", Op::kCopyChildren, &visible);
     if (!visible.empty() && visible.size() < total) {
       use_visible = true;
@@ -332,7 +344,7 @@ std::optional<AxElementSnapshotData> CollectElementSnapshot(
 
   CollectActions(attrs, element, budget, &record.actions);
 
-  if (!attrs.Expired()) {
+  if (!attrs.Skipped()) {
     SetCaptureOperation(Op::kIsValueSettable);
     bool settable = false;
     if (platform::Get().ax().IsAttributeSettable(element, "AXValue", &settable) ==

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -12,7 +13,6 @@
 #include <vector>
 
 #include "ax/surfaces.h"
-#include "bounds.h"
 #include "platform/platform.h"
 
 namespace addon {

@@ -25,7 +25,7 @@ Napi::Object FillAppInfo(Napi::Env env, int32_t pid);
 namespace {
 
 constexpr auto kReadBudget = std::chrono::seconds(5);
-constexpr float kHitTestTimeoutSeconds = 0.3f;
+constexpr float kClickHitTestTimeoutSeconds = 0.3f;
 constexpr double kScreenshotTimeoutSeconds = 5.0;
 constexpr double kScreenshotQuality = 0.6;
 
@@ -46,15 +46,17 @@ bool ReadPoint(const Napi::CallbackInfo& info, const char* type_message,
   return true;
 }
 
-// The element at a global point, asked of the system-wide element.
-platform::AXElement ElementAt(double x, double y, bool* system_wide_missing = nullptr) {
+// The element at a global point, asked of the system-wide element. A click
+// bounds the question with a short messaging time-out first.
+platform::AXElement ElementAt(double x, double y, bool* system_wide_missing = nullptr,
+                              bool short_timeout = false) {
   auto& ax = platform::Get().ax();
   platform::AXElement system_wide = ax.CreateSystemWide();
   if (!system_wide) {
     if (system_wide_missing) *system_wide_missing = true;
     return {};
   }
-  ax.SetMessagingTimeout(system_wide, kHitTestTimeoutSeconds);
+  if (short_timeout) ax.SetMessagingTimeout(system_wide, kClickHitTestTimeoutSeconds);
   platform::AXElement el;
   if (ax.CopyElementAtPosition(system_wide, static_cast<float>(x), static_cast<float>(y), &el) !=
       platform::kAXErrorSuccess) {
@@ -149,7 +151,7 @@ Napi::Value ClickElementAtPoint(const Napi::CallbackInfo& info) {
   if (info.Length() > 4 && info[4].IsString()) format = info[4].As<Napi::String>().Utf8Value();
 
   bool system_wide_missing = false;
-  platform::AXElement el = ElementAt(x, y, &system_wide_missing);
+  platform::AXElement el = ElementAt(x, y, &system_wide_missing, true);
   if (system_wide_missing) {
     method("no_system_wide");
     return result;

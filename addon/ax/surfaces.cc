@@ -4,6 +4,7 @@
 
 #include "apps/identity.h"
 #include "ax/capture_reads.h"
+#include "bounds.h"
 
 namespace addon {
 

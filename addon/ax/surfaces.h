@@ -8,15 +8,18 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "bounds.h"
 #include "platform/platform.h"
 
 namespace addon {
+
+// [x, y, width, height] (the same type as bounds.h's IntBounds).
+using IntBounds = std::array<int32_t, 4>;
 
 // A surface that belongs to a captured window (sheet, dialog, popover, open or
 // save panel, or the presentation window itself).

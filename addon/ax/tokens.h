@@ -1,53 +1,16 @@
 // Reference tokens ("axh-<n>") naming retained accessibility elements, and
 // the capture epochs that scope their lives. Every table is guarded by
 // g_mutex (shared with the capture's pid-mutex and warmed-identity tables).
+// The tables themselves are declared in token_table.h (free of Node-API).
 #pragma once
 
 #include <napi.h>
 
-#include <cstdint>
-#include <mutex>
-#include <optional>
-#include <string>
-
-#include "platform/platform.h"
+#include "ax/token_table.h"
 
 namespace addon {
 
-extern std::mutex g_mutex;
-
-// Issues a token for el. With an epoch the token belongs to that capture;
-// without one it is ephemeral (bounded per pid and overall).
-std::string StoreToken(const platform::AXElement& el, int32_t pid,
-                       std::optional<uint64_t> epoch);
-// Looks a token up; on success *out holds a new retained reference.
-bool ResolveToken(const std::string& token, platform::AXElement* out);
 // Resolves the call's first argument as a token.
 bool ResolveRef(const Napi::CallbackInfo& info, platform::AXElement* out);
-
-// Draws the pid's next capture epoch (first is 1).
-uint64_t NextCaptureEpoch(int32_t pid);
-bool MarkCaptureEpochDelivered(int32_t pid, uint64_t epoch);
-void DiscardCaptureEpoch(int32_t pid, uint64_t epoch);
-// Number of live tokens (each holds one retained element).
-size_t LiveTokenCount();
-
-// Armed after a capture draws its epoch: unless committed, the epoch is
-// discarded when the guard goes away.
-class CaptureEpochGuard {
- public:
-  CaptureEpochGuard(int32_t pid, uint64_t epoch) : pid_(pid), epoch_(epoch) {}
-  ~CaptureEpochGuard();
-  CaptureEpochGuard(const CaptureEpochGuard&) = delete;
-  CaptureEpochGuard& operator=(const CaptureEpochGuard&) = delete;
-  void Commit();
-  bool committed() const { return committed_; }
-  uint64_t epoch() const { return epoch_; }
-
- private:
-  int32_t pid_;
-  uint64_t epoch_;
-  bool committed_ = false;
-};
 
 }  // namespace addon

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "ax/capture_reads.h"
-#include "ax/tokens.h"
+#include "ax/token_table.h"
 
 namespace addon {
 

@@ -10,6 +10,8 @@
 
 namespace addon {
 
+// Base64 text as a JavaScript string.
+Napi::Value Base64ToNapi(Napi::Env env, const std::string& text);
 Napi::Value EncodedImageToNapi(Napi::Env env, const EncodedImageData& record);
 // Encodes `image` (EncodeImageData) and converts the record.
 Napi::Value EncodeImage(Napi::Env env, const platform::Image& image, const std::string& format,

@@ -32,7 +32,9 @@ TEST(LimitSnapshotText, NeverSplitsACharacterAtAnyCut) {
     EXPECT_LE(s.size(), cap) << cap;
     EXPECT_TRUE(ValidUtf8Prefix(s)) << cap;
     EXPECT_EQ(text.compare(0, s.size(), s), 0) << cap;
-    if (cap >= text.size()) EXPECT_EQ(s, text);
+    if (cap >= text.size()) {
+      EXPECT_EQ(s, text);
+    }
   }
 }
 

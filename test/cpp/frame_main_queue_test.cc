@@ -22,9 +22,21 @@ uv_loop_t* Loop() {
   return uv_default_loop();
 }
 
+// A referenced handle standing in for the in-flight worker that keeps the
+// host loop alive while it waits.
+struct KeepAlive {
+  uv_async_t handle;
+  explicit KeepAlive(uv_loop_t* loop) { uv_async_init(loop, &handle, nullptr); }
+  ~KeepAlive() {
+    uv_close(reinterpret_cast<uv_handle_t*>(&handle), nullptr);
+    uv_run(handle.loop, UV_RUN_NOWAIT);
+  }
+};
+
 TEST(MainQueue, WorkerCallRunsOnTheHostThreadAndReturns) {
   uv_loop_t* loop = Loop();
   EnsureMainQueueOnHostLoop();
+  KeepAlive alive(loop);
   std::thread::id ran_on;
   std::atomic<bool> returned{false};
   std::thread worker([&] {
@@ -56,6 +68,7 @@ TEST(MainQueue, DelayedWorkRunsWithoutKeepingTheLoopAlive) {
   uv_run(loop, UV_RUN_DEFAULT);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  KeepAlive alive(loop);
   while (!ran && std::chrono::steady_clock::now() < until) uv_run(loop, UV_RUN_ONCE);
   EXPECT_TRUE(ran);
 }

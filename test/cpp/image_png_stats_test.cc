@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/encode.h"
+#include "image/png_decode.h"
 #include "image/png_stats.h"
 #include "image_test_util.h"
 
@@ -17,7 +18,7 @@ namespace addon {
 namespace {
 
 using testing::PngLayout;
-using testing::PngSpec;
+using testing::PngOptions;
 using testing::WritePng;
 
 using Pixels = std::vector<uint8_t>;
@@ -33,15 +34,14 @@ std::optional<PngContentStats> Inspect(const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> Chunk(const char* type, const std::vector<uint8_t>& body) {
-  std::vector<uint8_t> out;
-  auto put32 = [&](uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
+  std::vector<uint8_t> out(12 + body.size());
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int k = 0; k < 4; ++k) out[at + k] = static_cast<uint8_t>(v >> (24 - 8 * k));
   };
-  put32(static_cast<uint32_t>(body.size()));
-  out.insert(out.end(), type, type + 4);
-  out.insert(out.end(), body.begin(), body.end());
-  put32(static_cast<uint32_t>(crc32(crc32(0, reinterpret_cast<const Bytef*>(type), 4),
-                                    body.data(), static_cast<uInt>(body.size()))));
+  put32(0, static_cast<uint32_t>(body.size()));
+  std::copy(type, type + 4, out.begin() + 4);
+  std::copy(body.begin(), body.end(), out.begin() + 8);
+  put32(8 + body.size(), static_cast<uint32_t>(crc32(0, out.data() + 4, static_cast<uInt>(4 + body.size()))));
   return out;
 }
 
@@ -181,18 +181,34 @@ TEST(PngStats, EveryPixelLayoutAndInterlacingGiveTheSameStats) {
     for (bool interlaced : {false, true}) {
       SCOPED_TRACE(::testing::Message() << w << "x" << h << " interlaced " << interlaced);
       for (PngLayout layout : {PngLayout::kRgba8, PngLayout::kRgba16, PngLayout::kPalette}) {
-        auto s = Inspect(WritePng(w, h, px, PngSpec{layout, interlaced, {}}));
+        auto s = Inspect(WritePng(w, h, px, PngOptions{layout, interlaced, {}}));
         ASSERT_TRUE(s.has_value());
         ExpectSameStats(*s, *base);
       }
-      auto g = Inspect(WritePng(w, h, grey, PngSpec{PngLayout::kGrayAlpha8, interlaced, {}}));
+      auto g = Inspect(WritePng(w, h, grey, PngOptions{PngLayout::kGrayAlpha8, interlaced, {}}));
       auto g_ref = Inspect(WritePng(w, h, grey));
       ASSERT_TRUE(g.has_value() && g_ref.has_value());
       ExpectSameStats(*g, *g_ref);
-      auto o = Inspect(WritePng(w, h, opaque, PngSpec{PngLayout::kRgb8, interlaced, {}}));
+      auto o = Inspect(WritePng(w, h, opaque, PngOptions{PngLayout::kRgb8, interlaced, {}}));
       auto o_ref = Inspect(WritePng(w, h, opaque));
       ASSERT_TRUE(o.has_value() && o_ref.has_value());
       ExpectSameStats(*o, *o_ref);
+    }
+  }
+}
+
+TEST(ImageDecode, InterlacedAndPlainFilesDecodeToTheSamePixels) {
+  std::mt19937 rng(4);
+  for (auto [w, h] : {std::pair<uint32_t, uint32_t>{1, 1}, {2, 3}, {9, 17}, {33, 8}}) {
+    Pixels px(static_cast<size_t>(w) * h * 4);
+    for (auto& b : px) b = static_cast<uint8_t>(rng());
+    for (bool interlaced : {false, true}) {
+      const auto bytes = WritePng(w, h, px, PngOptions{PngLayout::kRgba8, interlaced, {}});
+      auto decoded = DecodePng(bytes.data(), bytes.size(), 1u << 20);
+      ASSERT_TRUE(decoded.has_value());
+      EXPECT_EQ(decoded->width, w);
+      EXPECT_EQ(decoded->height, h);
+      EXPECT_EQ(decoded->rgba, px) << w << "x" << h << " interlaced " << interlaced;
     }
   }
 }
@@ -211,10 +227,10 @@ TEST(PngStats, RejectsWhatIsNotOnePng) {
   const std::vector<uint8_t> two_frames = {0, 0, 0, 2, 0, 0, 0, 0};
   const std::vector<uint8_t> one_frame = {0, 0, 0, 1, 0, 0, 0, 0};
   EXPECT_FALSE(Inspect(WritePng(8, 8, Solid(8, 8, {1, 2, 3, 255}),
-                                PngSpec{PngLayout::kRgba8, false, {{"acTL", two_frames}}}))
+                                PngOptions{PngLayout::kRgba8, false, {{"acTL", two_frames}}}))
                    .has_value());
   EXPECT_TRUE(Inspect(WritePng(8, 8, Solid(8, 8, {1, 2, 3, 255}),
-                               PngSpec{PngLayout::kRgba8, false, {{"acTL", one_frame}}}))
+                               PngOptions{PngLayout::kRgba8, false, {{"acTL", one_frame}}}))
                   .has_value());
 
   // At most 64 MiB of input: trailing bytes after the end chunk are ignored,
@@ -243,7 +259,7 @@ TEST(PngStats, ExifQuarterTurnSwapsTheSampleSides) {
   const std::vector<uint8_t> exif = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1,    0x01, 0x12, 0, 3,
                                      0,   0,   0, 1,  0, 6, 0, 0, 0, 0, 0, 0};
   auto s = Inspect(WritePng(128, 64, Solid(128, 64, {1, 2, 3, 255}),
-                            PngSpec{PngLayout::kRgba8, false, {{"eXIf", exif}}}));
+                            PngOptions{PngLayout::kRgba8, false, {{"eXIf", exif}}}));
   ASSERT_TRUE(s.has_value());
   EXPECT_EQ(s->width, 128u);
   EXPECT_EQ(s->height, 64u);
@@ -256,7 +272,7 @@ TEST(PngStats, SurvivesTruncatedAndCorruptedBytes) {
   Pixels px(24 * 20 * 4);
   for (auto& b : px) b = static_cast<uint8_t>(rng());
   for (bool interlaced : {false, true}) {
-    const std::vector<uint8_t> valid = WritePng(24, 20, px, PngSpec{PngLayout::kRgba8, interlaced, {}});
+    const std::vector<uint8_t> valid = WritePng(24, 20, px, PngOptions{PngLayout::kRgba8, interlaced, {}});
     ASSERT_TRUE(Inspect(valid).has_value());
     for (size_t n = 0; n < valid.size(); ++n)
       ASSERT_FALSE(Inspect(std::vector<uint8_t>(valid.begin(), valid.begin() + n)).has_value()) << n;

@@ -69,7 +69,7 @@ inline std::optional<std::vector<uint8_t>> Base64Decode(const std::string& s) {
 
 enum class PngLayout { kRgba8, kRgb8, kGrayAlpha8, kRgba16, kPalette };
 
-struct PngSpec {
+struct PngOptions {
   PngLayout layout = PngLayout::kRgba8;
   bool interlaced = false;
   // Chunks written after the header chunk, before the image data: {type, body}.
@@ -121,7 +121,7 @@ inline bool WritePngJob(png_structp png, png_infop info, const PngWriteJob& job)
 // the red channel; RGB drops alpha; the palette layout needs at most 256
 // distinct colours).
 inline std::vector<uint8_t> WritePng(uint32_t w, uint32_t h, const std::vector<uint8_t>& rgba,
-                                     const PngSpec& spec = {}) {
+                                     const PngOptions& options = {}) {
   std::vector<uint8_t> out;
   std::vector<std::vector<uint8_t>> rows(h);
   std::vector<png_color> palette;
@@ -132,7 +132,7 @@ inline std::vector<uint8_t> WritePng(uint32_t w, uint32_t h, const std::vector<u
     for (uint32_t x = 0; x < w; ++x) {
       const uint8_t* p = &rgba[(static_cast<size_t>(y) * w + x) * 4];
       std::vector<uint8_t>& row = rows[y];
-      switch (spec.layout) {
+      switch (options.layout) {
         case PngLayout::kRgba8:
           row.insert(row.end(), p, p + 4);
           break;
@@ -164,8 +164,8 @@ inline std::vector<uint8_t> WritePng(uint32_t w, uint32_t h, const std::vector<u
       }
     }
   }
-  detail::PngWriteJob job{w, h, color, depth, spec.interlaced, &rows, &palette, &trans,
-                         &spec.extra_chunks, &out};
+  detail::PngWriteJob job{w, h, color, depth, options.interlaced, &rows, &palette, &trans,
+                         &options.extra_chunks, &out};
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   const bool ok = detail::WritePngJob(png, info, job);

@@ -148,25 +148,5 @@ TEST_F(TccDb, PathsFollowHomeAndTheAbsoluteSystemRoot) {
   }
 }
 
-TEST_F(TccDb, UserDatabaseFirstThenSystem) {
-  fs::path home = root_ / "home";
-  fs::path sysroot = root_ / "sys";
-  MakeDb(home, "INSERT INTO access VALUES ('kTCCServiceScreenCapture', 'com.example.agent', 2);");
-  MakeDb(sysroot, "INSERT INTO access VALUES ('kTCCServiceAccessibility', 'com.example.agent', 2);");
-  ScopedEnv sys(kTccSystemRootVariable, sysroot.string());
-  {
-    ScopedEnv h("HOME", home.string());
-    EXPECT_TRUE(ReadTccGranted("kTCCServiceScreenCapture", "com.example.agent"));
-    EXPECT_TRUE(ReadTccGranted("kTCCServiceAccessibility", "com.example.agent"));
-    EXPECT_FALSE(ReadTccGranted("kTCCServiceCamera", "com.example.agent"));
-  }
-  {
-    // Without HOME only the system database answers (asked twice).
-    ScopedEnv h("HOME", std::nullopt);
-    EXPECT_FALSE(ReadTccGranted("kTCCServiceScreenCapture", "com.example.agent"));
-    EXPECT_TRUE(ReadTccGranted("kTCCServiceAccessibility", "com.example.agent"));
-  }
-}
-
 }  // namespace
 }  // namespace addon
