@@ -115,6 +115,42 @@ const sim = {
     return sim.loadSceneFile(sim.sampleScenePath);
   },
 
+  // Calls through the platform seam exactly as the add-on makes them, for
+  // exercising the simulated desktop without the add-on. Element arguments
+  // are element ids or slots returned by hold()/createApplication().
+  probe: {
+    hold: (idOrSlot) => call('probe.hold', idOrSlot),
+    createApplication: (pid) => call('probe.createApplication', pid),
+    systemWide: () => call('probe.systemWide'),
+    release: (slot) => call('probe.release', slot),
+    releaseAll: () => call('probe.releaseAll'),
+    copyAttribute: (el, attr) => call('probe.copyAttribute', el, attr),
+    copyMultiple: (el, attrs) => call('probe.batch', el, attrs),
+    setAttribute: (el, attr, value) => call('probe.setAttribute', el, attr, value),
+    perform: (el, action = 'AXPress') => call('probe.perform', el, action),
+    windowNumber: (el) => call('probe.windowNumber', el),
+    elementAt: (el, x, y) => call('probe.elementAt', el, x, y),
+    setMessagingTimeout: (el, seconds) => call('probe.setTimeout', el, seconds),
+    // event: {tap?: 'hid'|'session', type, keycode?, unicode?, x?, y?, flags?, fields?}
+    post: (event) => call('probe.post', event),
+    postToPid: (pid, event) => call('probe.postToPid', pid, event),
+    privatePostToPid: (pid, event) => call('probe.privatePostToPid', pid, event),
+    windowList: (onScreenOnly = false) => call('probe.windowList', onScreenOnly),
+    openApplication: (url, activates = false) => call('probe.openApplication', url, activates),
+    completions: () => call('probe.completions'),
+    observeActivations: () => call('probe.observeActivations'),
+    activations: () => call('probe.activations'),
+    runOnce: () => call('probe.runOnce'),
+    isTrusted: (prompt = false) => call('probe.isTrusted', prompt),
+    sleep: (ms) => call('probe.sleep', ms),
+  },
+
+  // Event type numbers of the seam (platform/events.h).
+  EventType: Object.freeze({
+    leftMouseDown: 1, leftMouseUp: 2, rightMouseDown: 3, rightMouseUp: 4, mouseMoved: 5,
+    leftMouseDragged: 6, keyDown: 10, keyUp: 11, flagsChanged: 12, scrollWheel: 22,
+  }),
+
   // Low-level access: any command by name.
   call,
 };

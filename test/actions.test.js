@@ -8,7 +8,13 @@ const sim = require('../sim');
 
 const TEXTPAD = 501;
 const SETTINGS = 502;
-const BOLD_CENTRE = [166, 128]; // textpad.bold: [136, 114, 60, 28]
+
+// A point inside an element of the scene, `fx` and `fy` of the way across.
+function pointIn(id, fx = 0.5, fy = 0.5) {
+  const [x, y, w, h] = sim.element(id).frame;
+  return [Math.round(x + w * fx), Math.round(y + h * fy)];
+}
+let BOLD_CENTRE;
 
 function flatten(elements, out = []) {
   for (const e of elements) {
@@ -206,6 +212,7 @@ test.describe('hit-testing and clicks at a point', () => {
     await guardSettled();
     sim.clearFaults();
     sim.loadSampleScene();
+    BOLD_CENTRE = pointIn('textpad.bold');
   });
   test.after(guardSettled);
 
@@ -228,8 +235,9 @@ test.describe('hit-testing and clicks at a point', () => {
     assert.deepStrictEqual(addon.policyIdentityAtPoint(...BOLD_CENTRE), {
       pid: TEXTPAD, bundle_id: 'com.korvo.TextPad', name: 'TextPad', active: true,
     });
-    // The strip of the settings window that no editor window covers.
-    assert.deepStrictEqual(addon.policyIdentityAtPoint(1050, 400), {
+    // The settings window, moved where no other window covers it.
+    sim.moveWindow(201, [1160, 40, 260, 200]);
+    assert.deepStrictEqual(addon.policyIdentityAtPoint(1290, 140), {
       pid: SETTINGS, bundle_id: 'com.korvo.Settings', name: 'Settings', active: false,
     });
     assert.strictEqual(addon.policyIdentityAtPoint(-5000, 0), null);
@@ -260,7 +268,8 @@ test.describe('hit-testing and clicks at a point', () => {
     assert.deepStrictEqual(addon.clickElementAtPoint(...BOLD_CENTRE, 3), { ok: true, method: 'ax_press', pid: TEXTPAD });
     assert.strictEqual(sim.element('textpad.bold').pressCount, before + 4);
     // The text area has no press action.
-    assert.deepStrictEqual(addon.clickElementAtPoint(500, 400), { ok: false, method: 'ax_error', pid: TEXTPAD });
+    assert.deepStrictEqual(addon.clickElementAtPoint(...pointIn('textpad.text', 0.02, 0.95)),
+      { ok: false, method: 'ax_error', pid: TEXTPAD });
     assert.deepStrictEqual(addon.clickElementAtPoint(-5000, -5000), { ok: false, method: 'no_element', pid: 0 });
   });
 

@@ -52,6 +52,23 @@ test.describe('captureWindowImage', () => {
     assert.strictEqual(addon.captureWindowImage(101, 'jpeg', 'x').format, 'jpeg');
   });
 
+  test('large image texts stay intact after collections', async () => {
+    require('v8').setFlagsFromString('--expose-gc');
+    const gc = require('vm').runInNewContext('gc');
+    const texts = [];
+    for (let i = 0; i < 4; i++) texts.push(addon.captureWindowImage(101).data);
+    assert.ok(texts[0].length > 64 * 1024);
+    for (let i = 0; i < 3; i++) {
+      gc();
+      await new Promise((r) => setImmediate(r));
+    }
+    for (const t of texts) {
+      assert.strictEqual(t, texts[0]);
+      assert.match(t.slice(0, 8), /^iVBORw0K/);
+      assert.deepStrictEqual(size({ data: t }), boundsOf(101).slice(2).map((v) => v * 2));
+    }
+  });
+
   test('a 3840 x 2160 picture is encoded at 1920 x 1080', () => {
     sim.addWindow(501, { number: 9500, title: 'Big', bounds: [0, 0, 1920, 1080] });
     const png = addon.captureWindowImage(9500);

@@ -79,7 +79,7 @@ class VerifiedWindowCaptureWorker : public KvAsyncWorker {
       Deferred().Resolve(env.Null());
       return;
     }
-    Napi::Value value = EncodedImageToNapi(env, encoded_);
+    Napi::Value value = EncodedImageToNapi(env, std::move(encoded_));
     if (!value.IsObject()) {
       Deferred().Resolve(env.Null());
       return;

@@ -1,22 +1,79 @@
 #include "image/image_napi.h"
 
+#include <dlfcn.h>
+
+#include <mutex>
+#include <new>
+
 #include "conventions.h"
 
 namespace addon {
 
+namespace {
+
+// Texts shorter than this are simply copied: handing a buffer over costs a
+// finalizer and bookkeeping that only pays off for large images.
+constexpr size_t kExternalTextMinBytes = 64 * 1024;
+
+// The host's external one-byte string entry, looked up once in the running
+// process: newer hosts export it, older ones do not (then texts are copied).
+using CreateExternalLatin1 = napi_status (*)(napi_env env, char* str, size_t length,
+                                             void (*finalize)(napi_env, void*, void*),
+                                             void* finalize_hint, napi_value* result,
+                                             bool* copied);
+
+CreateExternalLatin1 ExternalLatin1Entry() {
+  static std::once_flag once;
+  static CreateExternalLatin1 entry = nullptr;
+  std::call_once(once, [] {
+    entry = reinterpret_cast<CreateExternalLatin1>(
+        dlsym(RTLD_DEFAULT, "node_api_create_external_string_latin1"));
+  });
+  return entry;
+}
+
+void DeleteText(napi_env, void*, void* hint) { delete static_cast<std::string*>(hint); }
+
+Napi::Value ToNapi(Napi::Env env, napi_value value, napi_status status) {
+  return status == napi_ok ? Napi::Value(env, value) : Napi::Value();
+}
+
+}  // namespace
+
 Napi::Value Base64ToNapi(Napi::Env env, const std::string& text) {
   // Base64 is ASCII: a one-byte string is exact and is built by a plain copy,
   // without the UTF-8 decoding pass (which costs more than encoding itself).
-  napi_value value;
-  if (napi_create_string_latin1(env, text.data(), text.size(), &value) != napi_ok) {
-    return Napi::Value();
+  napi_value value = nullptr;
+  return ToNapi(env, value, napi_create_string_latin1(env, text.data(), text.size(), &value));
+}
+
+Napi::Value Base64ToNapi(Napi::Env env, std::string&& text) {
+  CreateExternalLatin1 create = ExternalLatin1Entry();
+  if (!create || text.size() < kExternalTextMinBytes) return Base64ToNapi(env, text);
+  auto* owned = new (std::nothrow) std::string(std::move(text));
+  if (!owned) return Napi::Value();
+  napi_value value = nullptr;
+  bool copied = false;
+  // The engine keeps the characters until its finalizer frees them; when it
+  // copies instead, it has already run the finalizer.
+  napi_status status =
+      create(env, owned->data(), owned->size(), DeleteText, owned, &value, &copied);
+  if (status != napi_ok && !copied) {
+    // Not taken over: fall back to a copy, then free the text.
+    Napi::Value fallback = env.IsExceptionPending() ? Napi::Value() : Base64ToNapi(env, *owned);
+    delete owned;
+    return fallback;
   }
-  return Napi::Value(env, value);
+  return ToNapi(env, value, status);
 }
 
 Napi::Value EncodedImageToNapi(Napi::Env env, const EncodedImageData& record) {
+  return EncodedImageToNapi(env, EncodedImageData(record));
+}
+
+Napi::Value EncodedImageToNapi(Napi::Env env, EncodedImageData&& record) {
   if (!record.ok) return env.Null();
-  Napi::Value data = Base64ToNapi(env, record.data);
+  Napi::Value data = Base64ToNapi(env, std::move(record.data));
   if (data.IsEmpty()) return env.Null();  // the failure stays pending
   Napi::Object obj = Napi::Object::New(env);
   SetKey(obj, "format", Napi::String::New(env, record.format));

@@ -10,9 +10,13 @@
 
 namespace addon {
 
-// Base64 text as a JavaScript string.
+// Base64 text as a JavaScript string. The rvalue form hands large texts to
+// the engine without copying them when the host can take them over.
 Napi::Value Base64ToNapi(Napi::Env env, const std::string& text);
+Napi::Value Base64ToNapi(Napi::Env env, std::string&& text);
+
 Napi::Value EncodedImageToNapi(Napi::Env env, const EncodedImageData& record);
+Napi::Value EncodedImageToNapi(Napi::Env env, EncodedImageData&& record);
 // Encodes `image` (EncodeImageData) and converts the record.
 Napi::Value EncodeImage(Napi::Env env, const platform::Image& image, const std::string& format,
                         double quality);

@@ -44,7 +44,7 @@ Napi::Value Encode(const Napi::CallbackInfo& info) {
   EncodedImageData r = EncodeImageData(image, info[1].As<Napi::String>().Utf8Value(),
                                        info[2].As<Napi::Number>().DoubleValue());
   if (!r.ok) return env.Null();
-  return addon::Base64ToNapi(env, r.data);
+  return addon::Base64ToNapi(env, std::move(r.data));
 }
 
 // base64(bytes, toString) -> the Base64 text as a JS string, or only its
@@ -57,7 +57,7 @@ Napi::Value Base64(const Napi::CallbackInfo& info) {
   if (info.Length() > 1 && info[1].IsBoolean() && !info[1].As<Napi::Boolean>().Value()) {
     return Napi::Number::New(env, static_cast<double>(text.size()));
   }
-  return addon::Base64ToNapi(env, text);
+  return addon::Base64ToNapi(env, std::move(text));
 }
 
 Napi::Object Init(Napi::Env env, Napi::Object exports) {

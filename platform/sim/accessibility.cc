@@ -316,15 +316,18 @@ AXError SimAccessibility::GetWindow(const AXElement& el, uint32_t* window_id) {
 AXError SimAccessibility::SetMessagingTimeout(const AXElement& el, float seconds) {
   NodePtr n = NodeOf(el);
   if (!n || seconds < 0 || !std::isfinite(seconds)) return platform::kAXErrorIllegalArgument;
+  // The float argument carries 0.3 as 0.30000001; keep microseconds so that a
+  // 300 ms delay meets a 0.3 s time-out.
+  double timeout = std::round(static_cast<double>(seconds) * 1e6) / 1e6;
   World& w = W();
   std::lock_guard<std::mutex> l(w.mu);
   if (n->kind == NodeKind::kSystemWide) {
-    w.global_timeout = seconds;
+    w.global_timeout = timeout;
   } else if (n->kind == NodeKind::kApplication) {
-    if (auto app = FindApp(w, n->pid); app && app->element == n) app->messaging_timeout = seconds;
-    else n->messaging_timeout = seconds;
+    if (auto app = FindApp(w, n->pid); app && app->element == n) app->messaging_timeout = timeout;
+    else n->messaging_timeout = timeout;
   } else {
-    n->messaging_timeout = seconds;
+    n->messaging_timeout = timeout;
   }
   return platform::kAXErrorSuccess;
 }

@@ -349,6 +349,10 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
   if (handled) return ok;
   ok = RunReadCommand(name, args, result, error, &handled);
   if (handled) return ok;
+  if (name.rfind("probe.", 0) == 0) {
+    ok = RunProbeCommand(name, args, result, error, &handled);
+    if (handled) return ok;
+  }
   *error = "unknown command " + name;
   return false;
 }

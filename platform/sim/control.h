@@ -14,6 +14,9 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
 // Reader commands (element, apps, windows, events, ...), used by RunCommand.
 bool RunReadCommand(const std::string& name, const Json& args, Json* result, std::string* error,
                     bool* handled);
+// Probe commands (probe.*): calls through the platform seam.
+bool RunProbeCommand(const std::string& name, const Json& args, Json* result, std::string* error,
+                     bool* handled);
 // Text form: args is a JSON array; answers {"value": ...} or {"error": "..."}.
 std::string RunCommandJson(const std::string& name, const std::string& args_json);
 

@@ -102,7 +102,7 @@ TEST_F(SimDesktopTest, ClickPressesActivatesAndMovesThePointer) {
     if (pid == 501) notified++;
   });
   P().app_loop().RunOnce();  // drains the activation of 502
-  // The Bold button of TextPad lies under Settings? No: (150, 120) is TextPad only.
+  // (150, 120) is TextPad's Bold button; Settings' window is elsewhere.
   P().events().Post(platform::EventTap::kHID, Mouse(EventType::kMouseMoved, 150, 120));
   platform::Point p;
   ASSERT_TRUE(P().windows().CurrentPointerLocation(&p));
@@ -280,7 +280,11 @@ TEST_F(SimDesktopTest, ScaledClockRunsFasterAndJumps) {
     clock.SleepFor(std::chrono::hours(1));
     woke = true;
   });
-  Cmd("advanceClock", Args({sim::Json(3600.0 * 1000)}));
+  // The sleeper may not have started yet: keep jumping until it wakes.
+  for (int i = 0; i < 2000 && !woke.load(); ++i) {
+    Cmd("advanceClock", Args({sim::Json(3600.0 * 1000)}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   sleeper.join();
   EXPECT_TRUE(woke.load());
 }
