@@ -72,10 +72,16 @@ void SetShown(World& w, const NodePtr& n, bool shown) {
   if (!n) return;
   n->hidden = !shown;
   if (!shown) {
+    // Focus inside a closed sheet goes back to the window that held it.
     auto app = FocusApp(w, n);
+    NodePtr host = ContainingWindow(n->parent.lock());
     if (app) {
       auto f = FindNode(w, app->focused_element_id);
       if (f && !NodeVisible(f)) app->focused_element_id.clear();
+      for (std::string* id : {&app->focused_window_id, &app->main_window_id}) {
+        auto win = FindNode(w, *id);
+        if (win && !NodeVisible(win)) *id = host && NodeVisible(host) ? host->id : "";
+      }
     }
   } else if (n->window_number != 0) {
     auto app = FocusApp(w, n);
@@ -163,6 +169,9 @@ void RunEffects(World& w, const NodePtr& source, const Json& effects) {
         std::string attr = kind == "setValue" ? "AXValue" : arg["attribute"].str_or("AXValue");
         if (arg["value"].is_null()) t->attrs.erase(attr);
         else t->attrs[attr] = arg["value"];
+        // A window's title is also its name in the window list.
+        if (attr == "AXTitle" && t->window_number != 0)
+          if (auto cw = FindWindow(w, t->window_number)) cw->title = arg["value"].str_or("");
       } else if (kind == "openSheet" || kind == "show") {
         SetShown(w, Target(w, source, arg), true);
       } else if (kind == "closeSheet" || kind == "hide") {

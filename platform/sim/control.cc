@@ -291,6 +291,8 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
 bool RunCommand(const std::string& name, const Json& args, Json* result, std::string* error) {
   *result = Json();
   if (name == "reset") {
+    bool ignored = false;
+    RunProbeCommand("probe.releaseAll", Json::Array(), result, error, &ignored);
     Hooks::Get().Clear();
     Clock().ResetScale();
     World& w = W();
