@@ -92,6 +92,12 @@ test('mutation while running', async (t) => {
     assert.equal(sim.windows().some((w) => w.number === 111 && w.visible), false);
     probe.perform('textpad.save');
     assert.equal(sim.element('textpad.saveSheet').hidden, false);
+    sim.setAttribute('textpad.saveSheet', 'AXFocused', true);
+    assert.equal(sim.app(501).focusedWindow, 'textpad.saveSheet');
+    probe.perform('textpad.saveOK');
+    assert.equal(sim.app(501).focusedWindow, 'textpad.doc1', 'focus returns to the window');
+    assert.equal(sim.windows().find((w) => w.number === 101).title, 'Report.txt');
+    assert.equal(probe.copyAttribute('textpad.doc1', 'AXTitle').value, 'Report.txt');
     assert.equal(sim.element('textpad.saveCancel').pressCount, 1);
     probe.perform('settings.autosave');
     assert.equal(sim.element('settings.autosave').value, 0);

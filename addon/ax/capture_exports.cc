@@ -2,7 +2,11 @@
 // bad arguments and failed captures answer null (or a promise resolved with
 // null).
 #include <chrono>
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "admission.h"
 #include "ax/capture_convert.h"
@@ -11,6 +15,7 @@
 #include "ax/tokens.h"
 #include "conventions.h"
 #include "exports.h"
+#include "log.h"
 #include "worker.h"
 
 namespace addon {
@@ -22,6 +27,22 @@ platform::TimePoint CaptureDeadlineFromNow() {
 }
 
 bool Expired(platform::TimePoint deadline) { return platform::Get().clock().Now() >= deadline; }
+
+// KORVO_OZA_CAPTURE_TIMING=1 (benchmarks): captureApp logs how long collecting
+// and converting took, in real nanoseconds.
+bool CaptureTimingEnabled() {
+  static const bool enabled = [] {
+    const char* v = std::getenv("KORVO_OZA_CAPTURE_TIMING");
+    return v && std::strcmp(v, "1") == 0;
+  }();
+  return enabled;
+}
+
+int64_t RealNanosSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
+                                                              start)
+      .count();
+}
 
 // Converts on the host thread. A failed conversion drops the capture (its
 // epoch is discarded) and answers null without leaving an exception behind.
@@ -102,10 +123,20 @@ Napi::Value CaptureApp(const Napi::CallbackInfo& info) {
       if (truncated != 0) window_id = truncated;
     }
   }
+  auto start = std::chrono::steady_clock::now();
   auto snapshot = CollectCaptureAppSnapshot(pid, std::nullopt, CaptureDeadlineFromNow(), window_id);
   if (!snapshot) return env.Null();
+  int64_t collect_ns = RealNanosSince(start);
+  start = std::chrono::steady_clock::now();
   Napi::Value result = ConvertOrNull(env, *snapshot, pid);
   if (result.IsEmpty()) return env.Null();
+  if (CaptureTimingEnabled()) {
+    char line[160];
+    std::snprintf(line, sizeof(line),
+                  "[Vantor][capture-timing] collect_ns=%" PRId64 " convert_ns=%" PRId64,
+                  collect_ns, RealNanosSince(start));
+    LogLine(line);
+  }
   MarkCaptureEpochDelivered(pid, snapshot->capture_epoch);
   return result;
 }

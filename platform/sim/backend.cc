@@ -1,6 +1,7 @@
 // The simulated backend object, its host-loop hooks and its log.
 #include "sim/services.h"
 #include "sim/sim_clock.h"
+#include "sim/timed_accessibility.h"
 
 namespace sim {
 
@@ -22,7 +23,7 @@ class Backend : public platform::Platform {
   platform::ScreenCapture& screen_capture() override { return SimScreenCapture(); }
 
  private:
-  SimAccessibility ax_;
+  TimedAccessibility ax_;  // SimAccessibility with a time tally
   SimWindowServer windows_;
   SimEvents events_;
   SimWorkspace workspace_;

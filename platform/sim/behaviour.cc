@@ -80,12 +80,12 @@ void SetShown(World& w, const NodePtr& n, bool shown) {
       if (f && !NodeVisible(f)) app->focused_element_id.clear();
       for (std::string* id : {&app->focused_window_id, &app->main_window_id}) {
         auto win = FindNode(w, *id);
-        if (win && !NodeVisible(win)) *id = host && NodeVisible(host) ? host->id : "";
+        if (win && !NodeVisible(win)) *id = host && NodeVisible(host) && host->pid == app->pid ? host->id : "";
       }
     }
   } else if (n->window_number != 0) {
     auto app = FocusApp(w, n);
-    if (app) app->focused_window_id = IsWindowLike(*n) && n->role == "AXWindow" ? n->id : app->focused_window_id;
+    if (app && n->role == "AXWindow") app->focused_window_id = n->id;
   }
 }
 

@@ -8,6 +8,7 @@
 #include "sim/hooks.h"
 #include "sim/scene.h"
 #include "sim/sim_clock.h"
+#include "sim/timed_accessibility.h"
 
 namespace sim {
 
@@ -355,6 +356,8 @@ bool RunReadCommand(const std::string& name, const Json& args, Json* result, std
     o.set("platformVersion", Json(w.os_version));
     o.set("timeScale", Json(Clock().Scale()));
     o.set("liveHandles", Json(static_cast<int64_t>(TotalLiveHandles().load())));
+    o.set("axCalls", Json(AccessibilityCallCount()));
+    o.set("axBackendNs", Json(AccessibilityBackendNanos()));
     *result = o;
     return true;
   }

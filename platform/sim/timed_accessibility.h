@@ -1,0 +1,48 @@
+// The simulated accessibility service with a tally of the time spent inside
+// it: benchmarks read the tally (stats() "axCalls", "axBackendNs") to tell
+// the core's own cost from the backend's.
+#pragma once
+
+#include <cstdint>
+
+#include "sim/services.h"
+
+namespace sim {
+
+class TimedAccessibility : public SimAccessibility {
+ public:
+  bool IsProcessTrusted(bool prompt) override;
+  platform::AXElement CreateApplication(pid_t pid) override;
+  platform::AXElement CreateSystemWide() override;
+  platform::AXError CopyAttributeValue(const platform::AXElement& el, const std::string& attr,
+                                       platform::Value* out) override;
+  platform::AXError CopyMultipleAttributeValues(const platform::AXElement& el,
+                                                const std::vector<std::string>& attrs,
+                                                std::vector<platform::Value>* out) override;
+  platform::AXError CopyAttributeNames(const platform::AXElement& el,
+                                       std::vector<std::string>* out) override;
+  platform::AXError GetAttributeValueCount(const platform::AXElement& el, const std::string& attr,
+                                           int64_t* count) override;
+  platform::AXError IsAttributeSettable(const platform::AXElement& el, const std::string& attr,
+                                        bool* settable) override;
+  platform::AXError SetAttributeValue(const platform::AXElement& el, const std::string& attr,
+                                      const platform::Value& value) override;
+  platform::AXError CopyParameterizedAttributeValue(const platform::AXElement& el,
+                                                    const std::string& attr,
+                                                    const platform::Value& parameter,
+                                                    platform::Value* out) override;
+  platform::AXError CopyActionNames(const platform::AXElement& el,
+                                    std::vector<std::string>* out) override;
+  platform::AXError PerformAction(const platform::AXElement& el, const std::string& action) override;
+  platform::AXError GetPid(const platform::AXElement& el, pid_t* pid) override;
+  platform::AXError GetWindow(const platform::AXElement& el, uint32_t* window_id) override;
+  platform::AXError SetMessagingTimeout(const platform::AXElement& el, float seconds) override;
+  platform::AXError CopyElementAtPosition(const platform::AXElement& app, float x, float y,
+                                          platform::AXElement* out) override;
+};
+
+// Calls made and nanoseconds spent in the accessibility service so far.
+int64_t AccessibilityCallCount();
+int64_t AccessibilityBackendNanos();
+
+}  // namespace sim
