@@ -73,30 +73,47 @@ class Writer {
   }
 
   napi_value Element(const AxElementSnapshotData& e) {
-    napi_value obj = Object();
-    Set(obj, key_ref, Str(e.ref));
-    Set(obj, key_role, Interned(e.role));
-    if (e.subrole) Set(obj, key_subrole, Interned(*e.subrole));
-    if (e.title) Set(obj, key_title, Str(*e.title));
-    if (e.description) Set(obj, key_description, Str(*e.description));
-    if (e.value) Set(obj, key_value, Str(*e.value));
-    Set(obj, key_bounds, Bounds(e.bounds));
-    Set(obj, key_enabled, Bool(e.enabled));
-    Set(obj, key_focused, Bool(e.focused));
-    if (e.selected) Set(obj, key_selected, Bool(*e.selected));
-    Set(obj, key_default_action, Bool(e.default_action));
-    Set(obj, key_editable, Bool(e.editable));
-    Set(obj, key_ownerPid, Num(e.owner_pid));
+    Props props;
+    props.Add(key_ref, Str(e.ref));
+    props.Add(key_role, Interned(e.role));
+    if (e.subrole) props.Add(key_subrole, Interned(*e.subrole));
+    if (e.title) props.Add(key_title, Str(*e.title));
+    if (e.description) props.Add(key_description, Str(*e.description));
+    if (e.value) props.Add(key_value, Str(*e.value));
+    props.Add(key_bounds, Bounds(e.bounds));
+    props.Add(key_enabled, Bool(e.enabled));
+    props.Add(key_focused, Bool(e.focused));
+    if (e.selected) props.Add(key_selected, Bool(*e.selected));
+    props.Add(key_default_action, Bool(e.default_action));
+    props.Add(key_editable, Bool(e.editable));
+    props.Add(key_ownerPid, Int(e.owner_pid));
     napi_value actions = Array(e.actions.size());
     for (size_t i = 0; i < e.actions.size(); ++i) SetAt(actions, i, Interned(e.actions[i]));
-    Set(obj, key_actions, actions);
+    props.Add(key_actions, actions);
     if (!e.children.empty()) {
       napi_value children = Array(e.children.size());
       for (size_t i = 0; i < e.children.size(); ++i) SetAt(children, i, Element(e.children[i]));
-      Set(obj, key_children, children);
+      props.Add(key_children, children);
     }
-    if (e.children_total) Set(obj, key_children_total, Num(*e.children_total));
-    if (e.children_offset) Set(obj, key_children_offset, Num(*e.children_offset));
+    if (e.children_total) props.Add(key_children_total, Int(*e.children_total));
+    if (e.children_offset) props.Add(key_children_offset, Int(*e.children_offset));
+    return Build(props);
+  }
+
+  // Up to 20 data properties defined on a new object in one call.
+  struct Props {
+    napi_property_descriptor d[20];
+    size_t n = 0;
+    void Add(napi_value key, napi_value value) {
+      d[n++] = {nullptr, key, nullptr, nullptr, nullptr, value,
+                static_cast<napi_property_attributes>(napi_writable | napi_enumerable |
+                                                      napi_configurable),
+                nullptr};
+    }
+  };
+  napi_value Build(const Props& props) {
+    napi_value obj = Object();
+    if (ok_) Check(napi_define_properties(env_, obj, props.n, props.d));
     return obj;
   }
 

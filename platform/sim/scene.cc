@@ -499,6 +499,22 @@ void PatchElement(World& w, const NodePtr& n, const Json& patch) {
     if (auto cw = FindWindow(w, n->window_number)) cw->bounds = *n->frame;
   }
   if (patch.has("children")) {
+    // The old children end like the elements of a closed window.
+    std::vector<NodePtr> stack(n->children.begin(), n->children.end());
+    while (!stack.empty()) {
+      NodePtr old = stack.back();
+      stack.pop_back();
+      old->alive = false;
+      auto it = w.nodes.find(old->id);
+      if (it != w.nodes.end() && it->second == old) {
+        w.retired[old->id] = old;
+        w.nodes.erase(it);
+      }
+      for (auto& k : old->children) stack.push_back(k);
+    }
+    w.z.erase(std::remove_if(w.z.begin(), w.z.end(),
+                             [](const std::shared_ptr<CgWindow>& x) { return x->element && !x->element->alive; }),
+              w.z.end());
     n->children.clear();
     BuildCtx c{w, *app, {}, nullptr};
     BuildChildren(c, patch["children"], n);
