@@ -20,6 +20,10 @@ function loadApp(app = {}, scene = {}) {
 function window(children, extra = {}) {
   return { id: 'w', number: 41, title: 'Probe', bounds: [100, 100, 800, 600], children, ...extra };
 }
+// A window only the window server lists.
+function cgWindow(extra = {}) {
+  return { number: 41, title: 'Probe', bounds: [100, 100, 800, 600], ax: false, ...extra };
+}
 function flatten(elements, out = [], depth = 1) {
   for (const e of elements) {
     out.push({ ...e, depth });
@@ -332,7 +336,7 @@ test.describe('tree rules', () => {
 test.describe('window choice', () => {
   test('an application without an accessibility window is captured from the window list alone', () => {
     loadApp({
-      windows: [window([], { ax: false, title: 'Only CG' })],
+      windows: [cgWindow({ title: 'Only CG' })],
       menuBar: { children: [{ role: 'AXMenuBarItem', title: 'File' }, { role: 'AXMenuBarItem', title: 'Edit' }] },
     });
     sim.clearLog();
@@ -352,7 +356,7 @@ test.describe('window choice', () => {
   });
 
   test('a requested id only the window list knows gives a CG-only capture of that window', () => {
-    loadApp({ windows: [window([{ role: 'AXButton', title: 'B' }]), { id: 'cgonly', number: 43, title: 'Side', bounds: [0, 0, 300, 200], ax: false }] });
+    loadApp({ windows: [window([{ role: 'AXButton', title: 'B' }]), cgWindow({ number: 43, title: 'Side', bounds: [0, 0, 300, 200] })] });
     const snap = addon.captureApp(PID, 43);
     assert.strictEqual(snap.window.window_id, 43);
     assert.strictEqual(snap.window.title, 'Side');
@@ -370,10 +374,33 @@ test.describe('window choice', () => {
   });
 
   test('no accessibility window and no usable window-list entry gives null', () => {
-    loadApp({ windows: [window([], { ax: false, bounds: [0, 0, 1, 500] })] });
+    loadApp({ windows: [cgWindow({ bounds: [0, 0, 1, 500] })] });
     assert.strictEqual(addon.captureApp(PID), null);
-    loadApp({ windows: [window([], { ax: false, layer: 3 })] });
+    loadApp({ windows: [cgWindow({ layer: 3 })] });
     assert.strictEqual(addon.captureApp(PID), null);
+  });
+
+  test('the window-list candidate: any on-screen window beats a bigger off-screen one; ties go to the front', () => {
+    loadApp({ windows: [
+      cgWindow({ number: 81, bounds: [0, 0, 2000, 2000], onScreen: false }),
+      cgWindow({ number: 82, bounds: [0, 0, 10, 10] }),
+      cgWindow({ number: 83, bounds: [0, 0, 1, 500] }),
+    ] });
+    assert.strictEqual(addon.captureApp(PID).window.window_id, 82);
+    loadApp({ windows: [cgWindow({ number: 84, bounds: [0, 0, 300, 200] }), cgWindow({ number: 85, bounds: [50, 50, 200, 300] })] });
+    assert.strictEqual(addon.captureApp(PID).window.window_id, 84);
+  });
+
+  test('an open menu is collected with its whole subtree', () => {
+    sim.reset();
+    sim.loadSampleScene();
+    sim.press('textpad.menu.edit');
+    const snap = addon.captureApp(501);
+    const editIndex = snap.elements.findIndex((e) => e.title === 'Edit' && e.role === 'AXMenuBarItem');
+    const open = snap.elements[editIndex + 1];
+    assert.strictEqual(open.role, 'AXMenu');
+    assert.ok(open.children.length > 0);
+    assert.ok(open.bounds[2] > 0 && open.bounds[3] > 0);
   });
 
   test('focused window first, then main window, then the first window', () => {
@@ -381,7 +408,7 @@ test.describe('window choice', () => {
     loadApp({ windows: [w('a', 41), w('b', 42), w('c', 43)], focusedWindow: 'c', mainWindow: 'b' });
     assert.strictEqual(addon.captureApp(PID).window.window_id, 43);
     loadApp({ windows: [w('a', 41), w('b', 42), w('c', 43)], mainWindow: 'b' });
-    sim.setApp(PID, { focusedWindow: '' });
+    sim.setAttribute('a', 'AXFocused', false); // no focused window at all
     const main = addon.captureApp(PID);
     assert.strictEqual(main.window.window_id, 42);
     assert.strictEqual(main.window.focused, false);
@@ -433,7 +460,7 @@ test.describe('window choice', () => {
         { role: 'AXPopover', windowNumber: 51, frame: [110, 110, 50, 50] },
         { role: 'AXDialog', windowNumber: 52, frame: [120, 120, 50, 50], identifier: 'save-panel' },
         { role: 'AXDialog', windowNumber: 53, frame: [130, 130, 50, 50] },
-        { role: 'AXSheet', windowNumber: 53, frame: [140, 140, 50, 50], cg: false },
+        { role: 'AXSheet', windowNumber: 55, windowNumberOverride: 53, frame: [140, 140, 50, 50], cg: false },
         { role: 'AXSheet', windowNumber: 54, frame: [150, 150, 0, 50] },
       ])],
     });

@@ -2,6 +2,7 @@
 // application and surface activation.
 
 /// <reference types="node" />
+import type { EncodedImage } from './apps';
 
 export type AxErrorName =
   | 'failure'
@@ -68,11 +69,6 @@ export interface PointApplicationInfo {
   bundle_id: string | null;
   name: string | null;
   active: boolean;
-}
-
-export interface EncodedImage {
-  format: 'png' | 'jpeg';
-  data: string;
 }
 
 export interface ClickElementResult {

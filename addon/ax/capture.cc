@@ -297,11 +297,13 @@ std::unique_ptr<AxCaptureSnapshotData> CollectCaptureAppSnapshot(
         DiagCopyElementArray(window, "AXChildren", Op::kCopyChildren, &children, &children_error);
     int64_t children_count = children_read ? static_cast<int64_t>(children.size()) : -1;
     snap->elements.reserve(children.size());
+    // A child past the deadline yields nothing, which ends the list.
     for (const AXElement& child : children) {
-      if (budget.nodes <= 0 || DeadlinePassed(deadline)) break;
-      auto record = CollectElementSnapshot(child, pid, &budget, 1, deadline, epoch, default_button);
-      if (!record) break;
-      snap->elements.push_back(std::move(*record));
+      if (budget.nodes <= 0) break;
+      if (!CollectElementSnapshotInto(child, pid, &budget, 1, deadline, epoch, default_button,
+                                      &snap->elements)) {
+        break;
+      }
     }
 
     CollectMenuBarElements(app, pid, &budget, deadline, epoch, default_button, &snap->elements);

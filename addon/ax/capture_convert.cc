@@ -1,5 +1,10 @@
 #include "ax/capture_convert.h"
 
+#include <array>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <iterator>
 #include <string>
 #include <unordered_map>
 
@@ -15,15 +20,150 @@ namespace {
   X(ownerPid) X(actions) X(children) X(children_total) X(children_offset)                    \
   X(actual_window_id) X(surface_kind) X(relation) X(owner_pid)
 
+// Which optional keys an element object has.
+constexpr unsigned kHasSubrole = 1;
+constexpr unsigned kHasTitle = 2;
+constexpr unsigned kHasDescription = 4;
+constexpr unsigned kHasValue = 8;
+constexpr unsigned kHasSelected = 16;
+constexpr unsigned kHasChildren = 32;
+constexpr unsigned kHasChildrenTotal = 64;
+constexpr unsigned kElementShapes = 128;
+
+unsigned ElementShape(const AxElementSnapshotData& e) {
+  return (e.subrole ? kHasSubrole : 0) | (e.title ? kHasTitle : 0) |
+         (e.description ? kHasDescription : 0) | (e.value ? kHasValue : 0) |
+         (e.selected ? kHasSelected : 0) | (e.children.empty() ? 0 : kHasChildren) |
+         (e.children_total ? kHasChildrenTotal : 0);
+}
+
+// "(function(a0,...){return{ref:a0,...};})" for one shape, keys in the
+// documented order; its parameters follow Writer::Element's arguments.
+std::string ElementFactorySource(unsigned shape) {
+  std::string params, body;
+  int next = 0;
+  auto arg = [&]() {
+    std::string name = "a";
+    name += std::to_string(next++);
+    if (!params.empty()) params += ',';
+    params += name;
+    return name;
+  };
+  auto key = [&](const char* k, unsigned bit = 0) {
+    if (bit && !(shape & bit)) return;
+    body += k;
+    body += ':';
+    body += arg();
+    body += ',';
+  };
+  key("ref");
+  key("role");
+  key("subrole", kHasSubrole);
+  key("title", kHasTitle);
+  key("description", kHasDescription);
+  key("value", kHasValue);
+  body += "bounds:[";
+  for (int i = 0; i < 4; ++i) {
+    body += arg();
+    body += i < 3 ? "," : "],";
+  }
+  key("enabled");
+  key("focused");
+  key("selected", kHasSelected);
+  key("default_action");
+  key("editable");
+  key("ownerPid");
+  key("actions");
+  key("children", kHasChildren);
+  key("children_total", kHasChildrenTotal);
+  key("children_offset", kHasChildrenTotal);
+  std::string source = "(function(";
+  source += params;
+  source += "){return{";
+  source += body;
+  source += "};})";
+  return source;
+}
+
+// Compiled factories, per environment (an add-on may be loaded by several
+// worker threads) and shape; dropped when the environment is torn down.
+struct FactoryCache {
+  std::array<napi_ref, kElementShapes> refs{};
+};
+std::mutex g_factory_mutex;
+std::map<napi_env, FactoryCache> g_factories;
+
+void DropFactories(void* arg) {
+  auto env = static_cast<napi_env>(arg);
+  std::lock_guard<std::mutex> lock(g_factory_mutex);
+  auto it = g_factories.find(env);
+  if (it == g_factories.end()) return;
+  for (napi_ref ref : it->second.refs) {
+    if (ref) napi_delete_reference(env, ref);
+  }
+  g_factories.erase(it);
+}
+
+// The factory function for a shape, or null when it cannot be made.
+napi_value ElementFactory(napi_env env, unsigned shape) {
+  napi_ref* slot;
+  {
+    std::lock_guard<std::mutex> lock(g_factory_mutex);
+    auto [it, inserted] = g_factories.try_emplace(env);
+    if (inserted && napi_add_env_cleanup_hook(env, DropFactories, env) != napi_ok) {
+      g_factories.erase(it);
+      return nullptr;
+    }
+    slot = &it->second.refs[shape];
+  }
+  napi_value fn = nullptr;
+  if (*slot) {
+    if (napi_get_reference_value(env, *slot, &fn) == napi_ok && fn) return fn;
+    return nullptr;
+  }
+  std::string source = ElementFactorySource(shape);
+  napi_value script = nullptr;
+  if (napi_create_string_utf8(env, source.data(), source.size(), &script) != napi_ok ||
+      napi_run_script(env, script, &fn) != napi_ok) {
+    bool pending = false;
+    napi_is_exception_pending(env, &pending);
+    if (pending) {
+      napi_value ignored;
+      napi_get_and_clear_last_exception(env, &ignored);
+    }
+    return nullptr;
+  }
+  napi_ref ref = nullptr;
+  if (napi_create_reference(env, fn, 1, &ref) == napi_ok) {
+    std::lock_guard<std::mutex> lock(g_factory_mutex);
+    auto it = g_factories.find(env);
+    if (it != g_factories.end()) {
+      it->second.refs[shape] = ref;
+    } else {
+      napi_delete_reference(env, ref);
+    }
+  }
+  return fn;
+}
+
 class Writer {
  public:
   explicit Writer(napi_env env) : env_(env) {
-#define KV_MAKE_KEY(k) key_##k = Str(#k, sizeof(#k) - 1);
-    KV_SNAPSHOT_KEYS(KV_MAKE_KEY)
-#undef KV_MAKE_KEY
     napi_get_boolean(env_, true, &true_);
     napi_get_boolean(env_, false, &false_);
     napi_get_null(env_, &null_);
+    napi_value* keys[] = {
+#define KV_KEY_SLOT(k) &key_##k,
+        KV_SNAPSHOT_KEYS(KV_KEY_SLOT)
+#undef KV_KEY_SLOT
+    };
+    const char* names[] = {
+#define KV_KEY_NAME(k) #k,
+        KV_SNAPSHOT_KEYS(KV_KEY_NAME)
+#undef KV_KEY_NAME
+    };
+    for (size_t i = 0; i < std::size(keys); ++i) *keys[i] = Str(names[i], std::strlen(names[i]));
+    InternalizeKeys(keys, std::size(keys));
   }
 
   bool ok() const { return ok_; }
@@ -72,7 +212,41 @@ class Writer {
     return obj;
   }
 
+  // Elements are the bulk of a snapshot. Each is built by one call of a small
+  // function whose object literal has the element's keys: the engine then
+  // makes the object with all its properties in place, instead of growing it
+  // one property (and one hidden-class transition) at a time.
   napi_value Element(const AxElementSnapshotData& e) {
+    unsigned shape = ElementShape(e);
+    napi_value factory = ElementFactory(env_, shape);
+    if (!factory) return ElementByProperties(e);
+    napi_value args[20];
+    size_t n = 0;
+    args[n++] = Str(e.ref);
+    args[n++] = Interned(e.role);
+    if (e.subrole) args[n++] = Interned(*e.subrole);
+    if (e.title) args[n++] = Str(*e.title);
+    if (e.description) args[n++] = Str(*e.description);
+    if (e.value) args[n++] = Str(*e.value);
+    for (int32_t b : e.bounds) args[n++] = Int(b);
+    args[n++] = Bool(e.enabled);
+    args[n++] = Bool(e.focused);
+    if (e.selected) args[n++] = Bool(*e.selected);
+    args[n++] = Bool(e.default_action);
+    args[n++] = Bool(e.editable);
+    args[n++] = Int(e.owner_pid);
+    args[n++] = Actions(e.actions);
+    if (!e.children.empty()) args[n++] = Children(e.children);
+    if (e.children_total) {
+      args[n++] = Int(*e.children_total);
+      args[n++] = Int(e.children_offset.value_or(0));
+    }
+    napi_value obj = nullptr;
+    if (ok_) Check(napi_call_function(env_, null_, factory, n, args, &obj));
+    return obj;
+  }
+
+  napi_value ElementByProperties(const AxElementSnapshotData& e) {
     Props props;
     props.Add(key_ref, Str(e.ref));
     props.Add(key_role, Interned(e.role));
@@ -87,17 +261,23 @@ class Writer {
     props.Add(key_default_action, Bool(e.default_action));
     props.Add(key_editable, Bool(e.editable));
     props.Add(key_ownerPid, Int(e.owner_pid));
-    napi_value actions = Array(e.actions.size());
-    for (size_t i = 0; i < e.actions.size(); ++i) SetAt(actions, i, Interned(e.actions[i]));
-    props.Add(key_actions, actions);
-    if (!e.children.empty()) {
-      napi_value children = Array(e.children.size());
-      for (size_t i = 0; i < e.children.size(); ++i) SetAt(children, i, Element(e.children[i]));
-      props.Add(key_children, children);
-    }
+    props.Add(key_actions, Actions(e.actions));
+    if (!e.children.empty()) props.Add(key_children, Children(e.children));
     if (e.children_total) props.Add(key_children_total, Int(*e.children_total));
     if (e.children_offset) props.Add(key_children_offset, Int(*e.children_offset));
     return Build(props);
+  }
+
+  napi_value Actions(const std::vector<std::string>& actions) {
+    napi_value arr = Array(actions.size());
+    for (size_t i = 0; i < actions.size(); ++i) SetAt(arr, i, Interned(actions[i]));
+    return arr;
+  }
+
+  napi_value Children(const std::vector<AxElementSnapshotData>& children) {
+    napi_value arr = Array(children.size());
+    for (size_t i = 0; i < children.size(); ++i) SetAt(arr, i, Element(children[i]));
+    return arr;
   }
 
   // Up to 20 data properties defined on a new object in one call.
@@ -132,6 +312,22 @@ class Writer {
     napi_value arr = Array(4);
     for (uint32_t i = 0; i < 4; ++i) SetAt(arr, i, Int(b[i]));
     return arr;
+  }
+
+  // Property names read back from an object are the engine's own
+  // (internalized) strings: with them, every later property definition skips
+  // the string-table lookup a freshly made key string costs each time.
+  void InternalizeKeys(napi_value** keys, size_t n) {
+    napi_value holder = Object();
+    for (size_t i = 0; i < n; ++i) Set(holder, *keys[i], true_);
+    napi_value names = nullptr;
+    if (!ok_ || napi_get_property_names(env_, holder, &names) != napi_ok) return;
+    uint32_t length = 0;
+    if (napi_get_array_length(env_, names, &length) != napi_ok || length != n) return;
+    for (uint32_t i = 0; i < length; ++i) {
+      napi_value key = nullptr;
+      if (napi_get_element(env_, names, i, &key) == napi_ok) *keys[i] = key;
+    }
   }
 
   napi_value Object() {

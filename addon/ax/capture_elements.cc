@@ -2,6 +2,7 @@
 // reads when the batch is unusable), titles resolved through fallbacks,
 // strings cut to their caps against the text budget, and children chosen so
 // that huge lists cannot swamp the node budget.
+#include <chrono>
 #include <utility>
 
 #include "ax/capture_reads.h"
@@ -17,6 +18,9 @@ namespace {
 using platform::AXElement;
 using platform::Value;
 using Op = AxCaptureOperation;
+
+// A call that failed after this long waited out the messaging time-out.
+constexpr auto kTimedOutCall = std::chrono::milliseconds(250);
 
 enum Attr : size_t {
   kRole,
@@ -90,73 +94,75 @@ bool HasExpectedType(size_t a, const Value& v) {
 }
 
 // The element's attributes: from one batch when usable, otherwise read
-// singly on first use (skipped once the deadline has passed, and for text
-// once the text budget is spent).
+// singly on first use (skipped once the deadline has passed or the element
+// stopped answering, and for text once the text budget is spent). Strings
+// are handed out by moving them out of the answer; each is taken once.
 class ElementAttrs {
  public:
-  ElementAttrs(const AXElement& el, platform::TimePoint deadline, CaptureBudget* budget)
-      : el_(el), deadline_(deadline), budget_(budget) {}
+  // `checked_at`: when the caller last found the deadline not yet passed.
+  ElementAttrs(const AXElement& el, platform::TimePoint deadline, platform::TimePoint checked_at,
+               CaptureBudget* budget)
+      : el_(el), deadline_(deadline), budget_(budget), last_check_(checked_at) {}
 
   void LoadBatch() {
-    if (DeadlinePassed(deadline_)) {
-      expired_ = true;
-      return;
-    }
     SetCaptureOperation(Op::kCopyMultipleAttributeValues);
-    std::vector<Value> answer;
-    auto err = platform::Get().ax().CopyMultipleAttributeValues(el_, AxBatchAttributeNames(),
-                                                                &answer);
-    if (err == platform::kAXErrorCannotComplete) {
-      unresponsive_ = true;
+    auto err =
+        platform::Get().ax().CopyMultipleAttributeValues(el_, AxBatchAttributeNames(), &values_);
+    if (err == platform::kAXErrorCannotComplete) NoteTimeOut();
+    if (err != platform::kAXErrorSuccess || values_.size() != kAttrCount) {
+      values_.clear();
+      values_.resize(kAttrCount);  // slots for single reads
       return;
     }
-    if (err != platform::kAXErrorSuccess || answer.size() != kAttrCount) return;
     batch_ = true;
     for (size_t a = 0; a < kAttrCount; ++a) {
       loaded_[a] = true;
-      if (!answer[a].error() && HasExpectedType(a, answer[a])) {
-        values_[a] = std::move(answer[a]);
-        present_[a] = true;
-      }
+      present_[a] = !values_[a].error() && HasExpectedType(a, values_[a]);
     }
   }
 
   bool batch() const { return batch_; }
 
-  const Value* Get(size_t a) {
+  Value* Get(size_t a) {
     if (IsTextAttr(a) && budget_->text == 0) return nullptr;
     if (!loaded_[a]) {
       loaded_[a] = true;
       if (!Skipped()) {
-        Value v;
         platform::AXError err =
-            DiagCopyAttribute(el_, AxBatchAttributeNames()[a].c_str(), kSingleReadOps[a], &v);
-        if (err == platform::kAXErrorCannotComplete) unresponsive_ = true;
-        if (err == platform::kAXErrorSuccess && HasExpectedType(a, v)) {
-          values_[a] = std::move(v);
-          present_[a] = true;
-        }
+            DiagCopyAttribute(el_, AxBatchAttributeNames()[a].c_str(), kSingleReadOps[a],
+                              &values_[a]);
+        if (err == platform::kAXErrorCannotComplete) NoteTimeOut();
+        present_[a] = err == platform::kAXErrorSuccess && HasExpectedType(a, values_[a]);
       }
     }
     return present_[a] ? &values_[a] : nullptr;
   }
 
-  // A string attribute cut to `cap` against the text budget.
-  std::optional<std::string> Text(size_t a, size_t cap) {
-    const Value* v = Get(a);
+  // A string attribute moved out and cut to `cap` against the text budget.
+  std::optional<std::string> Take(size_t a, size_t cap) {
+    Value* v = Get(a);
     if (!v) return std::nullopt;
-    std::string s = *v->string();
+    std::string s = std::move(*std::get_if<std::string>(&v->v));
+    present_[a] = false;
     LimitSnapshotText(&s, cap, &budget_->text);
     return s;
   }
+  // A string attribute left in place (it is read again later).
+  const std::string* Peek(size_t a) {
+    Value* v = Get(a);
+    return v ? v->string() : nullptr;
+  }
 
   bool Bool(size_t a, bool* out) {
-    const Value* v = Get(a);
+    Value* v = Get(a);
     return v && ValueAsBool(*v, out);
   }
 
   bool Expired() {
-    if (!expired_) expired_ = DeadlinePassed(deadline_);
+    if (!expired_) {
+      last_check_ = platform::Get().clock().Now();
+      expired_ = last_check_ >= deadline_;
+    }
     return expired_;
   }
 
@@ -166,34 +172,42 @@ class ElementAttrs {
   bool Skipped() { return unresponsive_ || Expired(); }
 
  private:
+  // A call that failed with "cannot complete" after waiting about a messaging
+  // time-out (measured from the deadline check made just before it) means
+  // the element is not answering; a quick "cannot complete" is an ordinary
+  // error of that one attribute.
+  void NoteTimeOut() {
+    if (platform::Get().clock().Now() - last_check_ >= kTimedOutCall) unresponsive_ = true;
+  }
+
   const AXElement& el_;
   platform::TimePoint deadline_;
   CaptureBudget* budget_;
+  platform::TimePoint last_check_;
   bool batch_ = false;
   bool expired_ = false;
   bool unresponsive_ = false;
   bool loaded_[kAttrCount] = {};
   bool present_[kAttrCount] = {};
-  Value values_[kAttrCount];
+  // Filled by the batch answer, or sized for single reads when it fails.
+  std::vector<Value> values_;
 };
 
 // Title fallbacks: AXTitle, AXDescription, the title element's AXValue then
 // AXTitle, AXHelp, AXIdentifier; the first non-empty one wins.
-std::optional<std::string> ResolveTitle(ElementAttrs& attrs, CaptureBudget* budget,
-                                        platform::TimePoint deadline) {
+std::optional<std::string> ResolveTitle(ElementAttrs& attrs, CaptureBudget* budget) {
   auto pick = [budget](std::string s) -> std::optional<std::string> {
-    if (s.empty()) return std::nullopt;
     LimitSnapshotText(&s, kSnapshotStringCap, &budget->text);
     return s;
   };
-  for (size_t a : {kTitle, kDescription}) {
-    const Value* v = attrs.Get(a);
-    if (v && !v->string()->empty()) return pick(*v->string());
+  if (const std::string* title = attrs.Peek(kTitle); title && !title->empty()) {
+    return attrs.Take(kTitle, kSnapshotStringCap);
   }
-  if (const Value* t = attrs.Get(kTitleUIElement); t && budget->text > 0) {
+  if (const std::string* d = attrs.Peek(kDescription); d && !d->empty()) return pick(*d);
+  if (Value* t = attrs.Get(kTitleUIElement); t && budget->text > 0) {
     const AXElement& title_el = *t->element();
     std::string s;
-    if (!DeadlinePassed(deadline)) {
+    if (!attrs.Skipped()) {
       Value v;
       if (DiagCopyAttribute(title_el, "AXValue", Op::kCopyValue, &v) ==
               platform::kAXErrorSuccess &&
@@ -201,14 +215,15 @@ std::optional<std::string> ResolveTitle(ElementAttrs& attrs, CaptureBudget* budg
         return pick(std::move(s));
       }
     }
-    if (!DeadlinePassed(deadline) && DiagCopyString(title_el, "AXTitle", Op::kCopyTitle, &s) &&
+    if (!attrs.Skipped() && DiagCopyString(title_el, "AXTitle", Op::kCopyTitle, &s) &&
         !s.empty()) {
       return pick(std::move(s));
     }
   }
   for (size_t a : {kHelp, kIdentifier}) {
-    const Value* v = attrs.Get(a);
-    if (v && !v->string()->empty()) return pick(*v->string());
+    if (const std::string* v = attrs.Peek(a); v && !v->empty()) {
+      return attrs.Take(a, kSnapshotStringCap);
+    }
   }
   return std::nullopt;
 }
@@ -217,12 +232,12 @@ void CollectActions(ElementAttrs& attrs, const AXElement& el, CaptureBudget* bud
                     std::vector<std::string>* out) {
   auto add = [&](const std::string& name) {
     if (out->size() >= kCaptureMaxActions || budget->text == 0) return false;
-    std::string s = name;
-    LimitSnapshotText(&s, kSnapshotActionNameCap, &budget->text);
-    out->push_back(std::move(s));
+    out->push_back(name);
+    LimitSnapshotText(&out->back(), kSnapshotActionNameCap, &budget->text);
     return true;
   };
   if (attrs.batch()) {
+    // The list may be shared with the backend: read it, never take from it.
     const Value* v = attrs.Get(kActionNames);
     if (!v) return;
     for (const Value& item : *v->array()) {
@@ -241,36 +256,49 @@ void CollectActions(ElementAttrs& attrs, const AXElement& el, CaptureBudget* bud
   }
 }
 
-void CollectChildren(ElementAttrs& attrs, const AXElement& el, pid_t pid, CaptureBudget* budget,
-                     int depth, platform::TimePoint deadline, uint64_t epoch,
-                     const AXElement& default_button, AxElementSnapshotData* record) {
-  if (depth > kCaptureMaxDepth - 1 || budget->nodes < 1) return;
-  std::vector<AXElement> all;
-  if (const Value* v = attrs.Get(kChildren)) {
+// One traversal's fixed inputs.
+struct Walk {
+  pid_t pid;
+  CaptureBudget* budget;
+  platform::TimePoint deadline;
+  uint64_t epoch;
+  const AXElement& default_button;
+};
+
+bool CollectInto(const Walk& walk, const AXElement& element, int depth,
+                 AxElementSnapshotData* record);
+
+void CollectChildren(const Walk& walk, ElementAttrs& attrs, const AXElement& el, int depth,
+                     AxElementSnapshotData* record) {
+  if (depth > kCaptureMaxDepth - 1 || walk.budget->nodes < 1) return;
+  // The children stay owned by the answer; no handle is copied to choose them.
+  std::vector<const AXElement*> all;
+  if (Value* v = attrs.Get(kChildren)) {
     all.reserve(v->array()->size());
     for (const Value& item : *v->array()) {
-      if (item.element() && *item.element()) all.push_back(*item.element());
+      if (const AXElement* child = item.element(); child && *child) all.push_back(child);
     }
   }
   size_t total = all.size();
   if (total == 0) return;
 
-  std::vector<AXElement> visible;
-  bool use_visible = false;
+  std::vector<AXElement> visible_list;
+  std::vector<const AXElement*> visible;
   size_t offset = 0;
   if (total > kCaptureMaxChildren && !attrs.Skipped()) {
-    DiagCopyElementArray(el, "AXVisibleChildren", Op::kCopyChildren, &visible);
-    if (!visible.empty() && visible.size() < total) {
-      use_visible = true;
+    DiagCopyElementArray(el, "AXVisibleChildren", Op::kCopyChildren, &visible_list);
+    if (!visible_list.empty() && visible_list.size() < total) {
+      for (const AXElement& v : visible_list) visible.push_back(&v);
       for (size_t i = 0; i < total; ++i) {
-        if (all[i].SameAs(visible.front())) {
+        if (all[i]->SameAs(visible_list.front())) {
           offset = i;
           break;
         }
       }
     }
   }
-  const std::vector<AXElement>& chosen = use_visible ? visible : all;
+  bool use_visible = !visible.empty();
+  const std::vector<const AXElement*>& chosen = use_visible ? visible : all;
   size_t count;
   if (use_visible) {
     count = visible.size();
@@ -284,49 +312,52 @@ void CollectChildren(ElementAttrs& attrs, const AXElement& el, pid_t pid, Captur
     record->children_offset = static_cast<int32_t>(std::min<size_t>(offset, INT32_MAX));
   }
   record->children.reserve(count);
-  for (size_t i = 0; i < count; ++i) {
-    if (budget->nodes < 1 || DeadlinePassed(deadline)) break;
-    auto child =
-        CollectElementSnapshot(chosen[i], pid, budget, depth + 1, deadline, epoch, default_button);
-    if (!child) break;
-    record->children.push_back(std::move(*child));
+  // A child past the deadline yields nothing, which ends the list.
+  for (size_t i = 0; i < count && walk.budget->nodes >= 1; ++i) {
+    record->children.emplace_back();
+    if (!CollectInto(walk, *chosen[i], depth + 1, &record->children.back())) {
+      record->children.pop_back();
+      break;
+    }
   }
 }
 
-}  // namespace
+bool CollectInto(const Walk& walk, const AXElement& element, int depth,
+                 AxElementSnapshotData* record) {
+  if (!element || walk.budget->nodes < 1) return false;
+  platform::TimePoint now = platform::Get().clock().Now();
+  if (now >= walk.deadline) return false;
+  CaptureBudget* budget = walk.budget;
 
-std::optional<AxElementSnapshotData> CollectElementSnapshot(
-    const AXElement& element, pid_t pid, CaptureBudget* budget, int depth,
-    platform::TimePoint deadline, uint64_t epoch, const AXElement& default_button) {
-  if (!element || budget->nodes < 1 || DeadlinePassed(deadline)) return std::nullopt;
-
-  AxElementSnapshotData record;
-  record.ref = StoreToken(element, pid, epoch);
+  record->ref = StoreToken(element, walk.pid, walk.epoch);
   pid_t owner = 0;
-  record.owner_pid = ReadElementPid(element, &owner) && owner >= 1 ? owner : pid;
-  if (default_button && element.SameAs(default_button)) record.default_action = true;
+  record->owner_pid = ReadElementPid(element, &owner) && owner >= 1 ? owner : walk.pid;
+  if (walk.default_button && element.SameAs(walk.default_button)) record->default_action = true;
   budget->nodes -= 1;
   CountCaptureNodeVisited();
 
-  ElementAttrs attrs(element, deadline, budget);
+  ElementAttrs attrs(element, walk.deadline, now, budget);
   attrs.LoadBatch();
 
-  if (auto role = attrs.Text(kRole, kSnapshotStringCap)) record.role = std::move(*role);
-  record.subrole = attrs.Text(kSubrole, kSnapshotStringCap);
-  if (record.subrole && *record.subrole == "AXDefaultButton") record.default_action = true;
-  if (record.role == "AXButton") {
-    const Value* id = attrs.Get(kIdentifier);
-    if (id && *id->string() == "OKButton") record.default_action = true;
+  if (auto role = attrs.Take(kRole, kSnapshotStringCap)) record->role = std::move(*role);
+  record->subrole = attrs.Take(kSubrole, kSnapshotStringCap);
+  if (record->subrole && *record->subrole == "AXDefaultButton") record->default_action = true;
+  if (record->role == "AXButton") {
+    const std::string* id = attrs.Peek(kIdentifier);
+    if (id && *id == "OKButton") record->default_action = true;
   }
 
-  record.title = ResolveTitle(attrs, budget, deadline);
-  record.description = attrs.Text(kDescription, kSnapshotStringCap);
-  if (const Value* v = attrs.Get(kValue)) {
+  record->title = ResolveTitle(attrs, budget);
+  record->description = attrs.Take(kDescription, kSnapshotStringCap);
+  if (Value* v = attrs.Get(kValue)) {
     std::string text;
-    if (CoerceAxValueToString(*v, &text)) {
-      LimitSnapshotText(&text, kSnapshotValueCap, &budget->text);
-      record.value = std::move(text);
+    if (std::string* s = std::get_if<std::string>(&v->v)) {
+      text = std::move(*s);
+    } else {
+      CoerceAxValueToString(*v, &text);
     }
+    LimitSnapshotText(&text, kSnapshotValueCap, &budget->text);
+    record->value = std::move(text);
   }
 
   platform::Rect frame;
@@ -335,26 +366,49 @@ std::optional<AxElementSnapshotData> CollectElementSnapshot(
     frame.width = s->size()->width;
     frame.height = s->size()->height;
   }
-  record.bounds = ToIntBounds(frame);
+  record->bounds = ToIntBounds(frame);
 
-  attrs.Bool(kEnabled, &record.enabled);
-  attrs.Bool(kFocused, &record.focused);
+  attrs.Bool(kEnabled, &record->enabled);
+  attrs.Bool(kFocused, &record->focused);
   bool selected = false;
-  if (attrs.Bool(kSelected, &selected)) record.selected = selected;
+  if (attrs.Bool(kSelected, &selected)) record->selected = selected;
 
-  CollectActions(attrs, element, budget, &record.actions);
+  CollectActions(attrs, element, budget, &record->actions);
 
   if (!attrs.Skipped()) {
+    static const std::string kValueAttr = "AXValue";
     SetCaptureOperation(Op::kIsValueSettable);
     bool settable = false;
-    if (platform::Get().ax().IsAttributeSettable(element, "AXValue", &settable) ==
+    if (platform::Get().ax().IsAttributeSettable(element, kValueAttr, &settable) ==
         platform::kAXErrorSuccess) {
-      record.editable = settable;
+      record->editable = settable;
     }
   }
 
-  CollectChildren(attrs, element, pid, budget, depth, deadline, epoch, default_button, &record);
+  CollectChildren(walk, attrs, element, depth, record);
+  return true;
+}
+
+}  // namespace
+
+std::optional<AxElementSnapshotData> CollectElementSnapshot(
+    const AXElement& element, pid_t pid, CaptureBudget* budget, int depth,
+    platform::TimePoint deadline, uint64_t epoch, const AXElement& default_button) {
+  Walk walk{pid, budget, deadline, epoch, default_button};
+  std::optional<AxElementSnapshotData> record(std::in_place);
+  if (!CollectInto(walk, element, depth, &*record)) return std::nullopt;
   return record;
+}
+
+bool CollectElementSnapshotInto(const AXElement& element, pid_t pid, CaptureBudget* budget,
+                                int depth, platform::TimePoint deadline, uint64_t epoch,
+                                const AXElement& default_button,
+                                std::vector<AxElementSnapshotData>* out) {
+  Walk walk{pid, budget, deadline, epoch, default_button};
+  out->emplace_back();
+  if (CollectInto(walk, element, depth, &out->back())) return true;
+  out->pop_back();
+  return false;
 }
 
 void CollectMenuBarElements(const AXElement& app, pid_t pid, CaptureBudget* budget,
@@ -370,9 +424,8 @@ void CollectMenuBarElements(const AXElement& app, pid_t pid, CaptureBudget* budg
   for (size_t index = 0; index < items.size(); ++index) {
     if (budget->nodes < 1 || DeadlinePassed(deadline)) break;
     const AXElement& item = items[index];
-    auto item_record = CollectElementSnapshot(item, pid, budget, kCaptureMaxDepth, deadline,
-                                              epoch, default_button);
-    if (item_record) out->push_back(std::move(*item_record));
+    CollectElementSnapshotInto(item, pid, budget, kCaptureMaxDepth, deadline, epoch,
+                               default_button, out);
     std::vector<AXElement> menus;
     DiagCopyElementArray(item, "AXChildren", Op::kCopyChildren, &menus);
     for (const AXElement& menu : menus) {
@@ -386,14 +439,12 @@ void CollectMenuBarElements(const AXElement& app, pid_t pid, CaptureBudget* budg
           pos.point() &&
           DiagCopyAttribute(menu, "AXSize", Op::kCopySize, &size) == platform::kAXErrorSuccess &&
           size.size() && size.size()->width > 0 && size.size()->height > 0;
-      std::optional<AxElementSnapshotData> menu_record;
       if (open) {
-        menu_record = CollectElementSnapshot(menu, pid, budget, 1, deadline, epoch, default_button);
+        CollectElementSnapshotInto(menu, pid, budget, 1, deadline, epoch, default_button, out);
       } else if (index == 2) {
-        menu_record = CollectElementSnapshot(menu, pid, budget, kCaptureMaxDepth - 1, deadline,
-                                             epoch, default_button);
+        CollectElementSnapshotInto(menu, pid, budget, kCaptureMaxDepth - 1, deadline, epoch,
+                                   default_button, out);
       }
-      if (menu_record) out->push_back(std::move(*menu_record));
     }
   }
 }

@@ -80,6 +80,13 @@ std::optional<AxElementSnapshotData> CollectElementSnapshot(
     const platform::AXElement& element, pid_t pid, CaptureBudget* budget, int depth,
     platform::TimePoint deadline, uint64_t epoch, const platform::AXElement& default_button);
 
+// The same, appended to *out; false (and nothing appended) when it yields
+// nothing.
+bool CollectElementSnapshotInto(const platform::AXElement& element, pid_t pid,
+                                CaptureBudget* budget, int depth, platform::TimePoint deadline,
+                                uint64_t epoch, const platform::AXElement& default_button,
+                                std::vector<AxElementSnapshotData>* out);
+
 // The menu bar items (without children), each followed by its open menus
 // (full subtree), and the closed menu of the third item (one level).
 void CollectMenuBarElements(const platform::AXElement& app, pid_t pid, CaptureBudget* budget,

@@ -5,6 +5,7 @@
 #include "ax/tokens.h"
 
 #include <algorithm>
+#include <charconv>
 #include <deque>
 #include <map>
 #include <unordered_map>
@@ -96,7 +97,9 @@ std::string StoreToken(const platform::AXElement& el, int32_t pid,
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     uint64_t number = ++g_counter;
-    token = kTokenPrefix + std::to_string(number);
+    char buf[32] = {'a', 'x', 'h', '-'};
+    char* end = std::to_chars(buf + kTokenPrefixLen, buf + sizeof(buf), number).ptr;
+    token.assign(buf, static_cast<size_t>(end - buf));
     uint64_t e = epoch.value_or(0);
     g_tokens.emplace(number, TokenEntry{el, pid, e});
     if (epoch) {

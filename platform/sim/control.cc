@@ -7,6 +7,7 @@
 #include "sim/behaviour.h"
 #include "sim/hooks.h"
 #include "sim/scene.h"
+#include "sim/scene_validate.h"
 #include "sim/sim_clock.h"
 
 namespace sim {
@@ -93,6 +94,7 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
       *error = "launchApp(spec) expects an application entry";
       return false;
     }
+    if (!ValidateLaunchSpec(w, spec, error)) return false;
     pid_t pid = static_cast<pid_t>(spec["pid"].as_int(0));
     if (pid <= 0) pid = w.next_pid++;
     double launch = spec["launchTime"].as_double(Clock().WallSeconds());
@@ -128,6 +130,7 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
       *error = "addWindow: no application with pid " + std::to_string(pid);
       return false;
     }
+    if (!ValidateWindowSpec(w, *app, args[1], error)) return false;
     auto cw = AddWindow(w, *app, args[1], error);
     *result = cw ? Json(static_cast<int64_t>(cw->number)) : Json();
     return true;
@@ -149,6 +152,7 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
     }
     Json patch = name == "moveWindow" ? Json::Object() : args[1];
     if (name == "moveWindow") patch.set("bounds", args[1]);
+    if (!ValidateWindowPatch(patch, name == "moveWindow" ? "" : "patch", error)) return false;
     PatchWindow(w, *cw, patch);
     return true;
   }
@@ -193,6 +197,7 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
       }
       return true;
     }
+    if (!ValidateElementPatch(w, *n, args[1], error)) return false;
     PatchElement(w, n, args[1]);
     return true;
   }
@@ -204,6 +209,7 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
       *error = "setApp: no application with pid " + std::to_string(pid);
       return false;
     }
+    if (!ValidateAppPatch(w, args[1], error)) return false;
     PatchApp(w, *app, args[1]);
     return true;
   }
@@ -238,6 +244,7 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
     return true;
   }
   if (name == "setDisplays") {
+    if (!ValidateDisplays(args[0], error)) return false;
     Json scene = Json::Object();
     w.displays.clear();
     for (const Json& d : args[0].items()) {
@@ -266,6 +273,7 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
   }
   if (name == "install") {
     const Json& inst = args[0];
+    if (!ValidateInstalledEntry(w, inst, error)) return false;
     Installed in;
     in.bundle_id = inst["bundleId"].str_or("");
     in.name = inst["name"].str_or("");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "sim/scene_validate.h"
 #include "sim/sim_clock.h"
 
 namespace sim {
@@ -583,6 +584,8 @@ bool LoadScene(World& w, const Json& scene, std::string* error) {
     *error = "a scene is a JSON object";
     return false;
   }
+  // A malformed scene is refused before the current desktop is touched.
+  if (!ValidateScene(scene, error)) return false;
   ResetWorld(w);
   if (scene["platformVersion"].is_string()) w.os_version = scene["platformVersion"].as_string();
   if (scene["displays"].is_array() && scene["displays"].size() > 0) {
