@@ -74,6 +74,15 @@ test.describe('arguments', () => {
     }
   });
 
+  test('captureAppDiagnostic answers null for bad arguments and for captures not in flight', () => {
+    for (const args of [[], ['501'], [0], [1.5], [2 ** 31], [501, 0], [501, -1], [501, 1.5], [501, '101'], [501, 2 ** 32]]) {
+      assert.strictEqual(addon.captureAppDiagnostic(...args), null, JSON.stringify(args));
+    }
+    assert.strictEqual(addon.captureAppDiagnostic(501, null), null);
+    addon.captureApp(501);
+    assert.strictEqual(addon.captureAppDiagnostic(501), null, 'synchronous captures are not diagnosed');
+  });
+
   test('captureAppAsync accepts null and undefined for the optional arguments', async () => {
     for (const args of [[501], [501, null], [501, undefined, undefined], [501, 'com.korvo.TextPad', null], [501, null, 102]]) {
       const snap = await addon.captureAppAsync(...args);
