@@ -1,5 +1,6 @@
 #include "image/base64.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -112,10 +113,10 @@ size_t (*const kVectorEncode)(const uint8_t*, size_t, char*) = [] {
 
 }  // namespace
 
-std::string Base64Encode(const uint8_t* data, size_t n) {
-  std::string text(Base64EncodedLength(n), '\0');
-  if (n == 0) return text;
-  char* out = text.data();
+namespace {
+
+// Encodes n bytes into out (Base64EncodedLength(n) characters, padded).
+void EncodeInto(const uint8_t* data, size_t n, char* out) {
   size_t i = 0;
 #ifdef KV_BASE64_X86
   if (kVectorEncode) {
@@ -150,6 +151,23 @@ std::string Base64Encode(const uint8_t* data, size_t n) {
     out[1] = kAlphabet[((b0 & 3) << 4) | (b1 >> 4)];
     out[2] = i + 1 < n ? kAlphabet[(b1 & 15) << 2] : '=';
     out[3] = '=';
+  }
+}
+
+}  // namespace
+
+std::string Base64Encode(const uint8_t* data, size_t n) {
+  // The text is built in cache-sized pieces appended to a string reserved at
+  // its final length: zero-filling the whole string first would cost one more
+  // pass over memory than the encoding itself.
+  constexpr size_t kChunk = 12288;  // a multiple of 3, 12 and 24: no padding inside
+  std::string text;
+  text.reserve(Base64EncodedLength(n));
+  char piece[Base64EncodedLength(kChunk)];
+  for (size_t i = 0; i < n; i += kChunk) {
+    const size_t len = std::min(kChunk, n - i);
+    EncodeInto(data + i, len, piece);
+    text.append(piece, Base64EncodedLength(len));
   }
   return text;
 }
