@@ -63,13 +63,13 @@ async function main() {
   const text = all.find((e) => e.role === 'AXTextArea');
   console.log('setValue:', JSON.stringify(addon.setValue(text.ref, 'Hello from the agent')));
   console.log('readElement value:', JSON.stringify(addon.readElement(text.ref).value));
+  // The sim tells us what really happened: the button's action ran.
   const bold = all.find((e) => e.role === 'AXButton' && e.title === 'Bold');
-  if (bold) {
-    const before = sim.element(bold.ref ? 'textpad.bold' : '')?.pressCount;
-    const outcome = addon.performAction(bold.ref, 'AXPress');
-    console.log(`performAction(Bold, AXPress): ok=${outcome.ok} axError=${outcome.axError}` +
-      (before !== undefined ? ` pressCount ${before} -> ${sim.element('textpad.bold').pressCount}` : ''));
-  }
+  const before = sim.element('textpad.bold').pressCount;
+  const outcome = addon.performAction(bold.ref, 'AXPress');
+  console.log(`performAction(Bold, AXPress): ok=${outcome.ok} axError=${outcome.axError}; ` +
+    `the button's press count went ${before} -> ${sim.element('textpad.bold').pressCount}`);
+  console.log('readElement after the press:', JSON.stringify(addon.readElement(text.ref).value));
 
   heading('window capture');
   const main = windows.find((w) => w.main) || windows[0];

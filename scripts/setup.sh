@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-APT_PACKAGES=(cmake g++ make pkg-config libcairo2-dev libpixman-1-dev libpng-dev
+APT_PACKAGES=(cmake g++ make pkg-config libcairo2-dev libpng-dev
   libjpeg62-turbo-dev libsqlite3-dev libgtest-dev libbenchmark-dev libuv1-dev)
 
 missing=()
