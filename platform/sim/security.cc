@@ -74,6 +74,7 @@ class Requirement {
   }
 
  private:
+  int depth_ = 0;
   const Token& Peek() const { return t_[pos_]; }
   bool IsWord(const char* w) const { return Peek().kind == Token::kWord && Peek().text == w; }
   bool IsPunct(const char* p) const { return Peek().kind == Token::kPunct && Peek().text == p; }
@@ -98,21 +99,32 @@ class Requirement {
     }
     return true;
   }
+  // Nesting deeper than this does not compile (as a real requirement
+  // compiler refuses absurd nesting), so hostile text cannot exhaust the stack.
+  static constexpr int kMaxNesting = 64;
+
   bool Factor(bool* r) {
+    if (IsPunct("!") || IsPunct("(")) {
+      if (depth_ >= kMaxNesting) return false;
+      ++depth_;
+      bool ok = Nested(r);
+      --depth_;
+      return ok;
+    }
+    return Clause(r);
+  }
+  bool Nested(bool* r) {
     if (IsPunct("!")) {
       ++pos_;
       if (!Factor(r)) return false;
       *r = !*r;
       return true;
     }
-    if (IsPunct("(")) {
-      ++pos_;
-      if (!Or(r)) return false;
-      if (!IsPunct(")")) return false;
-      ++pos_;
-      return true;
-    }
-    return Clause(r);
+    ++pos_;  // "("
+    if (!Or(r)) return false;
+    if (!IsPunct(")")) return false;
+    ++pos_;
+    return true;
   }
   bool Value(std::string* out) {
     if (Peek().kind != Token::kString && Peek().kind != Token::kWord) return false;

@@ -97,6 +97,14 @@ TEST(SimSecurity, ArbitraryRequirementTextNeverCrashes) {
     EXPECT_TRUE(r == platform::RequirementResult::kSatisfied || r == platform::RequirementResult::kNotSatisfied ||
                 r == platform::RequirementResult::kInvalidRequirement);
   }
+  // Deep nesting is refused instead of recursing until the stack runs out;
+  // modest nesting still compiles.
+  const std::string deep = std::string(100000, '(') + "anchor apple" + std::string(100000, ')');
+  EXPECT_EQ(P().security().CheckRequirementForPid(501, deep), platform::RequirementResult::kInvalidRequirement);
+  const std::string bangs = std::string(100000, '!') + "anchor apple";
+  EXPECT_EQ(P().security().CheckRequirementForPid(501, bangs), platform::RequirementResult::kInvalidRequirement);
+  const std::string some = std::string(8, '(') + "anchor apple" + std::string(8, ')');
+  EXPECT_NE(P().security().CheckRequirementForPid(501, some), platform::RequirementResult::kInvalidRequirement);
   Cmd("reset");
 }
 
