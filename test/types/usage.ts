@@ -1,6 +1,7 @@
 // Compile-time checks of index.d.ts: every export of the table is declared,
 // nothing else is, and the built exports have their documented shapes.
 import * as addon from '../..';
+import * as sim from '../../sim';
 
 type ExportName = keyof typeof addon;
 const everyName: Record<ExportName, true> = {
@@ -160,6 +161,10 @@ const everyName: Record<ExportName, true> = {
 void everyName;
 
 async function usage(): Promise<void> {
+  sim.reset();
+  sim.loadSampleScene();
+  const live: number = sim.liveHandleCount();
+  void live;
   const snap = await addon.captureAppAsync(501, 'com.korvo.TextPad');
   if (snap) {
     const first = snap.elements[0];
