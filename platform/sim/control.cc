@@ -245,17 +245,9 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
   }
   if (name == "setDisplays") {
     if (!ValidateDisplays(args[0], error)) return false;
-    Json scene = Json::Object();
     w.displays.clear();
     for (const Json& d : args[0].items()) {
-      Display disp;
-      disp.id = static_cast<uint32_t>(d["id"].as_int(static_cast<int64_t>(w.displays.size() + 1)));
-      ParseRect(d["bounds"], &disp.bounds);
-      double scale = d["scale"].as_double(2.0);
-      disp.pixel_width = d["pixelWidth"].as_int(static_cast<int64_t>(disp.bounds.width * scale));
-      disp.pixel_height = d["pixelHeight"].as_int(static_cast<int64_t>(disp.bounds.height * scale));
-      disp.main = d["main"].as_bool(w.displays.empty());
-      w.displays.push_back(disp);
+      w.displays.push_back(ParseDisplay(d, w.displays.size(), w.displays.empty()));
     }
     return true;
   }

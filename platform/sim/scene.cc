@@ -287,6 +287,17 @@ bool ParseRect(const Json& j, platform::Rect* out) {
   return false;
 }
 
+Display ParseDisplay(const Json& d, size_t index, bool default_main) {
+  Display disp;
+  disp.id = static_cast<uint32_t>(d["id"].as_int(static_cast<int64_t>(index + 1)));
+  ParseRect(d["bounds"], &disp.bounds);
+  double scale = d["scale"].as_double(2.0);
+  disp.pixel_width = d["pixelWidth"].as_int(static_cast<int64_t>(disp.bounds.width * scale));
+  disp.pixel_height = d["pixelHeight"].as_int(static_cast<int64_t>(disp.bounds.height * scale));
+  disp.main = d["main"].as_bool(default_main);
+  return disp;
+}
+
 platform::ActivationPolicy ParsePolicy(const Json& j) {
   std::string s = j.str_or("regular");
   if (s == "accessory") return platform::ActivationPolicy::kAccessory;
@@ -591,14 +602,7 @@ bool LoadScene(World& w, const Json& scene, std::string* error) {
   if (scene["displays"].is_array() && scene["displays"].size() > 0) {
     w.displays.clear();
     for (const Json& d : scene["displays"].items()) {
-      Display disp;
-      disp.id = static_cast<uint32_t>(d["id"].as_int(static_cast<int64_t>(w.displays.size() + 1)));
-      ParseRect(d["bounds"], &disp.bounds);
-      double scale = d["scale"].as_double(2.0);
-      disp.pixel_width = d["pixelWidth"].as_int(static_cast<int64_t>(disp.bounds.width * scale));
-      disp.pixel_height = d["pixelHeight"].as_int(static_cast<int64_t>(disp.bounds.height * scale));
-      disp.main = d["main"].as_bool(false);
-      w.displays.push_back(disp);
+      w.displays.push_back(ParseDisplay(d, w.displays.size(), false));
     }
     bool any_main = false;
     for (auto& d : w.displays) any_main = any_main || d.main;

@@ -18,11 +18,22 @@ struct Gate {
   std::condition_variable cv;
   bool open = false;
   int entered = 0;
+  int left = 0;
   void Enter() {
     std::unique_lock<std::mutex> lock(mu);
     ++entered;
     cv.notify_all();
     cv.wait(lock, [&] { return open; });
+    ++left;
+    cv.notify_all();
+  }
+  // Opens the gate and waits until every job that entered has left it, so
+  // the gate can go out of scope safely.
+  bool OpenAndDrain(std::chrono::milliseconds bound) {
+    std::unique_lock<std::mutex> lock(mu);
+    open = true;
+    cv.notify_all();
+    return cv.wait_for(lock, bound, [&] { return left >= entered; });
   }
   bool WaitEntered(int n, std::chrono::milliseconds bound) {
     std::unique_lock<std::mutex> lock(mu);
@@ -56,7 +67,7 @@ TEST(WorkerPool, InputStartsInTimeWhileEveryCaptureThreadIsBlocked) {
     ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(2), [&] { return started; }));
   }
   EXPECT_LT(Clock::now() - queued, std::chrono::milliseconds(500));
-  gate.Open();
+  EXPECT_TRUE(gate.OpenAndDrain(std::chrono::seconds(10)));
 }
 
 TEST(WorkerPool, AFamilyNeverRunsMoreThanItsCapAtOnce) {
