@@ -19,10 +19,20 @@ function runCppBench(filter) {
 }
 
 async function run() {
-  const b = runCppBench('RoundTrip');
+  const b = runCppBench('RoundTrip|Admission|PlainAtomic');
+  const admit = b.BM_AdmissionTakeAndRelease.real_time;
+  const plain = b.BM_PlainAtomicIncrementDecrement.real_time;
   const mq = b.BM_MainQueueRoundTrip.real_time;
   const uv = b.BM_UvAsyncRoundTrip.real_time;
   return [
+    {
+      name: 'admission: take and give back a slot',
+      value: admit,
+      unit: 'ns',
+      reference: `plain atomic increment + decrement ${plain.toFixed(2)} ns`,
+      ratio: admit / plain,
+      target: '<= 3x',
+    },
     {
       name: 'main-queue round trip from a worker',
       value: mq / 1000,

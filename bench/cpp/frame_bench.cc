@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "admission.h"
 #include "main_queue.h"
 
 namespace {
@@ -72,3 +73,27 @@ BENCHMARK(BM_UvAsyncRoundTrip)->UseRealTime();
 
 }  // namespace
 
+
+namespace {
+
+// Admission: one compare-and-swap admission plus its release against a plain
+// atomic increment and decrement.
+void BM_AdmissionTakeAndRelease(benchmark::State& state) {
+  std::atomic<int> counter{0};
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(addon::TryAdmit(counter, addon::kCaptureAppWorkerLimit));
+    addon::ReleaseAdmission(counter);
+  }
+}
+BENCHMARK(BM_AdmissionTakeAndRelease);
+
+void BM_PlainAtomicIncrementDecrement(benchmark::State& state) {
+  std::atomic<int> counter{0};
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(counter.fetch_add(1));
+    counter.fetch_sub(1);
+  }
+}
+BENCHMARK(BM_PlainAtomicIncrementDecrement);
+
+}  // namespace
