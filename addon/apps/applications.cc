@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <set>
 
+#include "apps/applications.h"
 #include "apps/identity.h"
 #include "ax/window_list.h"
 #include "conventions.h"
@@ -41,8 +42,6 @@ Napi::Object AppRecord(Napi::Env env, const platform::RunningApp& app, int32_t f
 
 }  // namespace
 
-// The record of a pid as it is now: bundle id and name null and active false
-// when the application has vanished.
 Napi::Object FillAppInfo(Napi::Env env, int32_t pid) {
   Napi::Object obj = Napi::Object::New(env);
   SetKey(obj, "pid", Napi::Number::New(env, pid));

@@ -12,15 +12,13 @@
 #include "ax/focus_guard.h"
 #include "ax/tokens.h"
 #include "ax/warmup.h"
+#include "apps/applications.h"
 #include "conventions.h"
 #include "exports.h"
 #include "ghost/ghost_c_api.h"
 #include "image/image_napi.h"
 
 namespace addon {
-
-// The application information object of a running pid.
-Napi::Object FillAppInfo(Napi::Env env, int32_t pid);
 
 namespace {
 
