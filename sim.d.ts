@@ -103,6 +103,7 @@ export interface AppSpec {
   policy?: 'regular' | 'accessory' | 'prohibited';
   terminated?: boolean;
   otherUser?: boolean;
+  unlisted?: boolean;
   unresponsive?: boolean;
   batchFails?: boolean;
   refusesActivation?: boolean;
@@ -218,6 +219,7 @@ export interface AppInfo {
   terminated: boolean;
   active: boolean;
   otherUser: boolean;
+  unlisted: boolean;
   unresponsive: boolean;
   elementId: string;
   windows: string[];

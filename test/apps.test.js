@@ -42,6 +42,20 @@ test.describe('listing and records', () => {
     assert.deepStrictEqual(addon.listApplications().filter((a) => a.active).map((a) => a.pid), [502]);
   });
 
+  test('regular applications missing from the workspace list are found through their visible windows', () => {
+    const win = (number, x) => ({ number, title: `W${number}`, bounds: [x, 500, 200, 150] });
+    // Unlisted but regular with an on-screen window: appended after the workspace's list.
+    sim.launchApp({ pid: 930, bundleId: 'com.test.Hidden', name: 'Hidden', unlisted: true, windows: [win(9301, 40)] });
+    // Unlisted ones that must stay out: accessory, terminated, only off-screen windows.
+    sim.launchApp({ pid: 931, bundleId: 'com.test.Helper', unlisted: true, policy: 'accessory', windows: [win(9311, 300)] });
+    sim.launchApp({ pid: 932, bundleId: 'com.test.Gone', unlisted: true, terminated: true, windows: [win(9321, 600)] });
+    sim.launchApp({ pid: 933, bundleId: 'com.test.Offscreen', unlisted: true,
+      windows: [{ ...win(9331, 900), onScreen: false }] });
+    const pids = addon.listApplications().map((a) => a.pid);
+    assert.deepStrictEqual(pids, [501, 502, 503, 930]);
+    assert.deepStrictEqual(addon.listApplications()[3], { pid: 930, name: 'Hidden', bundle_id: 'com.test.Hidden', active: false });
+  });
+
   test('applicationInfo answers the record, null for no application, and checks its argument', () => {
     assert.deepStrictEqual(addon.applicationInfo(502), { pid: 502, bundle_id: 'com.korvo.Settings', name: 'Settings', active: false });
     sim.launchApp({ pid: 923, name: 'Nameless' });

@@ -36,6 +36,7 @@ void PatchApp(World& w, App& app, const Json& p) {
   if (p.has("unresponsive")) app.unresponsive = p["unresponsive"].as_bool();
   if (p.has("batchFails")) app.batch_fails = p["batchFails"].as_bool();
   if (p.has("otherUser")) app.other_user = p["otherUser"].as_bool();
+  if (p.has("unlisted")) app.unlisted = p["unlisted"].as_bool();
   if (p.has("terminated")) app.terminated = p["terminated"].as_bool();
   if (p.has("refusesActivation")) app.refuses_activation = p["refusesActivation"].as_bool();
   if (p.has("responsiblePid")) app.responsible_pid = static_cast<pid_t>(p["responsiblePid"].as_int());

@@ -106,6 +106,7 @@ Json AppJson(World& w, const App& a) {
   o.set("terminated", Json(a.terminated));
   o.set("active", Json(w.frontmost == a.pid));
   o.set("otherUser", Json(a.other_user));
+  o.set("unlisted", Json(a.unlisted));
   o.set("unresponsive", Json(a.unresponsive));
   o.set("elementId", Json(a.element->id));
   Json wins = Json::Array();

@@ -331,6 +331,7 @@ std::shared_ptr<App> InstantiateApp(World& w, const Json& spec, pid_t pid, doubl
   app->policy = ParsePolicy(spec["policy"]);
   app->terminated = spec["terminated"].as_bool(false);
   app->other_user = spec["otherUser"].as_bool(false);
+  app->unlisted = spec["unlisted"].as_bool(false);
   app->unresponsive = spec["unresponsive"].as_bool(false);
   app->batch_fails = spec["batchFails"].as_bool(false);
   app->refuses_activation = spec["refusesActivation"].as_bool(false);

@@ -28,13 +28,13 @@ const std::set<std::string> kInstalledKeys = {"bundleId", "name", "path", "app",
 const std::set<std::string> kOpenResultKeys = {"error", "delayMs", "never"};
 const std::set<std::string> kAppKeys = {
     "pid",          "bundleId",     "name",          "path",          "launchTime",
-    "policy",       "terminated",   "otherUser",     "unresponsive",  "batchFails",
+    "policy",       "terminated",   "otherUser",     "unlisted",      "unresponsive",  "batchFails",
     "refusesActivation", "signing", "responsiblePid", "id",           "element",
     "windows",      "extraWindows", "menuBar",       "openMenu",      "focusedWindow",
     "mainWindow",   "focusedElement", "defaultButton", "delayMs",     "hang"};
 const std::set<std::string> kLaunchKeys = {"activate"};
 const std::set<std::string> kAppPatchKeys = {
-    "unresponsive", "batchFails",   "otherUser",      "terminated",   "refusesActivation",
+    "unresponsive", "batchFails",   "otherUser",      "unlisted",     "terminated",   "refusesActivation",
     "responsiblePid", "policy",     "name",           "bundleId",     "launchTime",
     "signing",      "focusedElement", "focusedWindow", "mainWindow",  "defaultButton",
     "element"};
@@ -46,7 +46,7 @@ const std::set<std::string> kWindowPatchKeys = {"bounds",   "title",   "cgTitle"
                                                 "layer",    "onScreen", "alpha",
                                                 "acceptsMouseDown", "omitKeys", "badKeys",
                                                 "ownerName"};
-const std::set<std::string> kAppBools = {"terminated", "otherUser", "unresponsive", "batchFails",
+const std::set<std::string> kAppBools = {"terminated", "otherUser", "unlisted", "unresponsive", "batchFails",
                                          "refusesActivation", "hang", "activate"};
 const std::set<std::string> kAppRefs = {"focusedWindow", "mainWindow", "focusedElement",
                                         "defaultButton"};

@@ -72,8 +72,10 @@ std::vector<platform::RunningApp> SimWorkspace::RunningApplications() {
   World& w = W();
   std::lock_guard<std::mutex> l(w.mu);
   std::vector<platform::RunningApp> out;
-  for (pid_t pid : w.app_order)
-    if (auto app = FindApp(w, pid)) out.push_back(Describe(w, *app));
+  for (pid_t pid : w.app_order) {
+    auto app = FindApp(w, pid);
+    if (app && !app->unlisted) out.push_back(Describe(w, *app));
+  }
   return out;
 }
 

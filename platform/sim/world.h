@@ -86,6 +86,7 @@ struct App {
   platform::ActivationPolicy policy = platform::ActivationPolicy::kRegular;
   bool terminated = false;
   bool other_user = false;
+  bool unlisted = false;  // left out of the workspace's running-application list
   bool unresponsive = false;
   bool batch_fails = false;
   bool refuses_activation = false;
