@@ -170,7 +170,10 @@ test.describe('presses and the focus guard', () => {
     assert.strictEqual(d.appFrontmostBefore, 0);
     assert.strictEqual(d.msSinceKeyboardEnd, -1);
     assert.ok(d.pressMs >= 0);
-    assert.ok(d.focusSetStatus === null || typeof d.focusSetStatus === 'string');
+    // The guard names the pressed application as focused without activating it.
+    assert.strictEqual(d.focusSetStatus, null);
+    assert.strictEqual(d.axFocusedPidBefore, TEXTPAD);
+    assert.strictEqual(d.axFocusedPidAfterSet, SETTINGS);
 
     // The press woke the settings app; the guard hands the foreground back.
     assert.strictEqual(sim.stats().observers, 1, 'the guard watches activations');

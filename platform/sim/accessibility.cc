@@ -134,6 +134,7 @@ AXElement SimAccessibility::CreateSystemWide() {
     w.system_wide = NewNode(w, NodeKind::kSystemWide);
     w.system_wide->id = "system-wide";
     w.system_wide->role = "AXSystemWide";
+    w.system_wide->settable.insert("AXFocusedApplication");
   }
   return MakeHandle(w.system_wide);
 }

@@ -86,7 +86,8 @@ AXError SystemWideAttr(World& w, const std::string& attr, Value* out) {
     *out = Value("AXSystemWide");
     return platform::kAXErrorSuccess;
   }
-  auto app = FindApp(w, w.frontmost);
+  auto focused = w.ax_focused_app ? FindApp(w, w.ax_focused_app) : nullptr;
+  auto app = focused && !focused->terminated ? focused : FindApp(w, w.frontmost);
   if (attr == "AXFocusedApplication") {
     if (!app) return platform::kAXErrorNoValue;
     *out = Handle(app->element);
@@ -267,6 +268,18 @@ bool IsSettable(const Node& n, const std::string& attr) { return n.settable.coun
 
 AXError WriteAttr(World& w, const NodePtr& n, const std::string& attr, const Value& v) {
   if (!IsSettable(*n, attr)) return platform::kAXErrorAttributeUnsupported;
+  if (n->kind == NodeKind::kSystemWide) {
+    // AXFocusedApplication: names an application as focused for accessibility
+    // without activating it.
+    NodePtr target = v.element() ? NodeOf(*v.element()) : nullptr;
+    if (!target || !target->alive || target->kind != NodeKind::kApplication) {
+      return platform::kAXErrorIllegalArgument;
+    }
+    auto app = FindApp(w, target->pid);
+    if (!app || app->terminated) return platform::kAXErrorCannotComplete;
+    w.ax_focused_app = app->pid;
+    return platform::kAXErrorSuccess;
+  }
   if (n->kind == NodeKind::kApplication) {
     auto app = FindApp(w, n->pid);
     if (!app) return platform::kAXErrorCannotComplete;

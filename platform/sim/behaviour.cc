@@ -98,6 +98,7 @@ bool ActivateApp(World& w, pid_t pid) {
   std::stable_partition(w.z.begin(), w.z.end(), [&](const std::shared_ptr<CgWindow>& cw) {
     return cw->owner == pid || (cw->element && cw->element->app_pid == pid);
   });
+  w.ax_focused_app = 0;
   if (w.frontmost != pid) {
     w.frontmost = pid;
     w.activation_queue.push_back(pid);

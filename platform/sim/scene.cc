@@ -571,6 +571,7 @@ void ResetWorld(World& w) {
   w.displays[0].main = true;
   w.installed.clear();
   w.frontmost = 0;
+  w.ax_focused_app = 0;
   w.front_process_fails = false;
   w.pointer = {720, 450};
   w.pointer_available = true;

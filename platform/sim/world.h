@@ -169,6 +169,9 @@ struct World {
   std::vector<Installed> installed;
 
   pid_t frontmost = 0;
+  // The application the system-wide element names as focused after a write to
+  // its AXFocusedApplication; 0: the frontmost one. Any activation resets it.
+  pid_t ax_focused_app = 0;
   bool front_process_fails = false;
   platform::Point pointer{720, 450};
   bool pointer_available = true;
