@@ -236,11 +236,18 @@ platform::AXError PerformActionLocked(World& w, const NodePtr& n, const std::str
   return platform::kAXErrorSuccess;
 }
 
-bool InsertText(World& w, pid_t pid, const std::string& utf8) {
+// The application's focused element when it is a shown, enabled text element.
+static NodePtr FocusedTextElement(World& w, pid_t pid) {
   auto app = FindApp(w, pid);
-  if (!app) return false;
+  if (!app) return nullptr;
   NodePtr f = FindNode(w, app->focused_element_id);
-  if (!f || !NodeVisible(f) || !IsTextRole(f->role) || !IsEnabled(*f)) return false;
+  if (!f || !NodeVisible(f) || !IsTextRole(f->role) || !IsEnabled(*f)) return nullptr;
+  return f;
+}
+
+bool InsertText(World& w, pid_t pid, const std::string& utf8) {
+  NodePtr f = FocusedTextElement(w, pid);
+  if (!f) return false;
   auto it = f->attrs.find("AXValue");
   std::string cur = it == f->attrs.end() ? "" : ValueText(it->second);
   f->attrs["AXValue"] = Json(cur + utf8);
@@ -248,10 +255,8 @@ bool InsertText(World& w, pid_t pid, const std::string& utf8) {
 }
 
 bool DeleteBackward(World& w, pid_t pid) {
-  auto app = FindApp(w, pid);
-  if (!app) return false;
-  NodePtr f = FindNode(w, app->focused_element_id);
-  if (!f || !NodeVisible(f) || !IsTextRole(f->role) || !IsEnabled(*f)) return false;
+  NodePtr f = FocusedTextElement(w, pid);
+  if (!f) return false;
   auto it = f->attrs.find("AXValue");
   std::string cur = it == f->attrs.end() ? "" : ValueText(it->second);
   if (cur.empty()) return true;

@@ -267,12 +267,7 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
   if (name == "install") {
     const Json& inst = args[0];
     if (!ValidateInstalledEntry(w, inst, error)) return false;
-    Installed in;
-    in.bundle_id = inst["bundleId"].str_or("");
-    in.name = inst["name"].str_or("");
-    in.path = inst["path"].str_or("");
-    in.app = inst["app"].is_object() ? inst["app"] : Json::Object();
-    in.open_result = inst["openResult"];
+    Installed in = ParseInstalled(inst);
     w.installed.erase(std::remove_if(w.installed.begin(), w.installed.end(),
                                      [&](const Installed& x) { return x.path == in.path; }),
                       w.installed.end());

@@ -287,6 +287,16 @@ bool ParseRect(const Json& j, platform::Rect* out) {
   return false;
 }
 
+Installed ParseInstalled(const Json& inst) {
+  Installed in;
+  in.bundle_id = inst["bundleId"].str_or("");
+  in.name = inst["name"].str_or("");
+  in.path = inst["path"].str_or("");
+  in.app = inst["app"].is_object() ? inst["app"] : Json::Object();
+  in.open_result = inst["openResult"];
+  return in;
+}
+
 Display ParseDisplay(const Json& d, size_t index, bool default_main) {
   Display disp;
   disp.id = static_cast<uint32_t>(d["id"].as_int(static_cast<int64_t>(index + 1)));
@@ -621,15 +631,7 @@ bool LoadScene(World& w, const Json& scene, std::string* error) {
   w.single_window_image = scene["singleWindowImage"].as_bool(true);
   w.front_process_fails = scene["frontProcessFails"].as_bool(false);
   w.keyboard_layout_available = scene["keyboardLayout"].as_bool(true);
-  for (const Json& inst : scene["installed"].items()) {
-    Installed in;
-    in.bundle_id = inst["bundleId"].str_or("");
-    in.name = inst["name"].str_or("");
-    in.path = inst["path"].str_or("");
-    in.app = inst["app"].is_object() ? inst["app"] : Json::Object();
-    in.open_result = inst["openResult"];
-    w.installed.push_back(in);
-  }
+  for (const Json& inst : scene["installed"].items()) w.installed.push_back(ParseInstalled(inst));
   double now = Clock().WallSeconds();
   for (const Json& a : scene["apps"].items()) {
     pid_t pid = static_cast<pid_t>(a["pid"].as_int(w.next_pid++));

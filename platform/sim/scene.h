@@ -37,6 +37,8 @@ bool ParseRect(const Json& j, platform::Rect* out);
 // One display entry; `index` gives the default id, `default_main` the default
 // of its "main" key.
 Display ParseDisplay(const Json& d, size_t index, bool default_main);
+// One installed-application entry.
+Installed ParseInstalled(const Json& inst);
 platform::ActivationPolicy ParsePolicy(const Json& j);
 // Inserts a window into the z-order just in front of `behind` (or at the front).
 void InsertWindowInFront(World& w, const std::shared_ptr<CgWindow>& cw, uint32_t behind);
