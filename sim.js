@@ -96,6 +96,9 @@ const sim = {
   promptCount: () => call('promptCount'),
   stats: () => call('stats'),
   windowImage: (number) => native.windowImage(number),
+  // The add-on's overlay windows: number, frame, orderedIn, level,
+  // ignoresMouse, sharingType, scale, layers.
+  overlayWindows: () => call('overlayWindows'),
   backendName: () => native.backendName(),
 
   // Polls `predicate` until it answers truthy or `timeoutMs` passes (real

@@ -58,6 +58,15 @@ void StartAppKitPumpTimer() {
   }
 }
 
+bool PumpTimerNeeded() { return g_state.leases > 0 || ghost_overlay_pump_has_work(); }
+
+void StopAppKitPumpTimerIfIdle() {
+  if (g_state.timer_initialized && g_state.timer_started && !PumpTimerNeeded()) {
+    uv_timer_stop(&g_appkit_pump_timer);
+    g_state.timer_started = false;
+  }
+}
+
 void PumpNSRunLoop(uv_prepare_t*) {
   auto& loop = platform::Get().app_loop();
   for (int i = 0; i < kMaxEventsPerPass; ++i) {
@@ -94,10 +103,7 @@ void ghost_appkit_pump_acquire(void) {
 void ghost_appkit_pump_release(void) {
   auto& s = addon::g_state;
   if (s.leases > 0) --s.leases;
-  if (s.timer_initialized && s.timer_started && s.leases == 0 && !ghost_overlay_pump_has_work()) {
-    uv_timer_stop(&addon::g_appkit_pump_timer);
-    s.timer_started = false;
-  }
+  addon::StopAppKitPumpTimerIfIdle();
 }
 
 }  // extern "C"

@@ -25,6 +25,12 @@ namespace addon {
 
 void EnsureAppKitPump();
 void StartAppKitPumpTimer();
+// The one rule for the 16 ms timer: it runs while a lease is held or the
+// overlay reports work (a shown or moving cursor, a pending cue, an active
+// controller, a ripple still animating).
+bool PumpTimerNeeded();
+// Stops the timer when PumpTimerNeeded() no longer holds.
+void StopAppKitPumpTimerIfIdle();
 void PumpNSRunLoop(uv_prepare_t* handle);
 void PumpNSRunLoopTimer(uv_timer_t* handle);
 

@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 APT_PACKAGES=(cmake g++ make pkg-config libcairo2-dev libpng-dev
-  libjpeg62-turbo-dev libsqlite3-dev libgtest-dev libbenchmark-dev libuv1-dev)
+  libjpeg62-turbo-dev libsqlite3-dev libgtest-dev libbenchmark-dev libuv1-dev
+  libfreetype-dev fonts-dejavu-core)
 
 missing=()
 for p in "${APT_PACKAGES[@]}"; do

@@ -252,6 +252,17 @@ bool EncodeJpeg(const Pixels& px, double quality, Sink* sink) {
 
 }  // namespace
 
+bool EncodePngBytes(const platform::Image& image, std::vector<uint8_t>* out) {
+  if (!out || !image || image->width <= 0 || image->height <= 0) return false;
+  const size_t stride = static_cast<size_t>(image->width) * 4;
+  if (image->rgba.size() / stride < static_cast<size_t>(image->height)) return false;
+  Sink sink;
+  Pixels px{image->rgba.data(), image->width, image->height, stride};
+  if (!EncodePng(px, &sink) || sink.too_large) return false;
+  *out = std::move(sink.bytes);
+  return true;
+}
+
 EncodedImageData EncodeImageData(const platform::Image& image, const std::string& format,
                                  double quality) {
   EncodedImageData record;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "platform/value.h"
 
@@ -25,6 +26,10 @@ constexpr size_t kEncodeMaxBytes = 12582912;
 // most kEncodeMaxSide. `quality` (0..1) applies to JPEG only. A missing or
 // empty image, a failed encode or an encoded size above kEncodeMaxBytes yields
 // a record that is not ok. Safe to call from any thread.
+// The PNG file bytes of `image` at its own size (no scaling), refused above
+// kEncodeMaxBytes. Safe to call from any thread.
+bool EncodePngBytes(const platform::Image& image, std::vector<uint8_t>* out);
+
 EncodedImageData EncodeImageData(const platform::Image& image, const std::string& format,
                                  double quality);
 

@@ -1,6 +1,7 @@
 // The simulated backend object, its host-loop hooks and its log.
 #include "sim/services.h"
 #include "sim/sim_clock.h"
+#include "sim/surfaces.h"
 #include "sim/timed_accessibility.h"
 
 namespace sim {
@@ -21,6 +22,7 @@ class Backend : public platform::Platform {
   platform::Clock& clock() override { return Clock(); }
   platform::Log& log() override { return log_; }
   platform::ScreenCapture& screen_capture() override { return SimScreenCapture(); }
+  platform::Surfaces& surfaces() override { return SimSurfaceService(); }
 
  private:
   TimedAccessibility ax_;  // SimAccessibility with a time tally
@@ -57,8 +59,17 @@ bool SimAppLoop::DispatchNextEvent() {
 }
 
 void SimAppLoop::RunOnce() {
-  // Activation notifications reach observers here, on the host thread.
+  // Screen-configuration and activation notifications reach observers here,
+  // on the host thread.
   World& w = W();
+  bool screens_changed;
+  {
+    std::lock_guard<std::mutex> l(w.mu);
+    w.run_loop_turns++;
+    screens_changed = w.screens_changed;
+    w.screens_changed = false;
+  }
+  if (screens_changed) DeliverScreensChanged();
   while (true) {
     pid_t pid;
     std::vector<std::function<void(pid_t)>> observers;

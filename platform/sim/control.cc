@@ -1,5 +1,6 @@
 // Commands that change the simulated desktop.
 #include "sim/control.h"
+#include "sim/surfaces.h"
 
 #include <algorithm>
 
@@ -250,6 +251,7 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
     for (const Json& d : args[0].items()) {
       w.displays.push_back(ParseDisplay(d, w.displays.size(), w.displays.empty()));
     }
+    w.screens_changed = true;
     return true;
   }
   if (name == "setPointer") {
@@ -340,6 +342,10 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
   }
   if (name == "clockNow") {
     *result = Json(std::chrono::duration<double, std::milli>(Clock().Now().time_since_epoch()).count());
+    return true;
+  }
+  if (name == "overlayWindows") {
+    *result = OverlayWindowsJson();
     return true;
   }
   bool handled = false;

@@ -353,6 +353,7 @@ bool RunReadCommand(const std::string& name, const Json& args, Json* result, std
     o.set("pendingActivations", Json(static_cast<int64_t>(w.activation_queue.size())));
     o.set("pendingAppEvents", Json(static_cast<int64_t>(w.app_events)));
     o.set("dispatchedAppEvents", Json(static_cast<int64_t>(w.dispatched_events)));
+    o.set("runLoopTurns", Json(w.run_loop_turns));
     o.set("ensureApplicationCalls", Json(static_cast<int64_t>(w.ensure_application_calls)));
     o.set("platformVersion", Json(w.os_version));
     o.set("timeScale", Json(Clock().Scale()));

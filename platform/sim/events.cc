@@ -9,6 +9,7 @@
 #include "sim/hooks.h"
 #include "sim/scene.h"
 #include "sim/services.h"
+#include "sim/surfaces.h"
 #include "sim/sim_clock.h"
 
 namespace sim {
@@ -182,6 +183,11 @@ int32_t SimPrivateApi::GetWindowEventMask(int32_t connection, uint32_t window_id
   Fault f = Hooks::Get().Enter(site);
   if (f.kind == FaultKind::kError) return static_cast<int32_t>(f.code);
   if (connection != MainConnectionId()) return 1001;  // invalid connection
+  bool overlay_accepts = false;
+  if (IsOverlayWindow(window_id, &overlay_accepts)) {
+    if (mask) *mask = 0x3C | 0x400 | 0x800 | (overlay_accepts ? 0x2u : 0u);
+    return 0;
+  }
   World& w = W();
   std::lock_guard<std::mutex> l(w.mu);
   auto cw = FindWindow(w, window_id);

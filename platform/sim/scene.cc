@@ -305,6 +305,7 @@ Display ParseDisplay(const Json& d, size_t index, bool default_main) {
   disp.pixel_width = d["pixelWidth"].as_int(static_cast<int64_t>(disp.bounds.width * scale));
   disp.pixel_height = d["pixelHeight"].as_int(static_cast<int64_t>(disp.bounds.height * scale));
   disp.main = d["main"].as_bool(default_main);
+  disp.mirror = d["mirror"].as_bool(false);
   return disp;
 }
 
@@ -579,6 +580,7 @@ void ResetWorld(World& w) {
   w.z.clear();
   w.displays = {Display{}};
   w.displays[0].main = true;
+  w.screens_changed = true;
   w.installed.clear();
   w.frontmost = 0;
   w.ax_focused_app = 0;

@@ -23,7 +23,7 @@ const std::set<std::string> kPermissionKeys = {"accessibility", "screenRecording
                                                "responsibilityAvailable", "preflightAvailable",
                                                "requestAvailable"};
 const std::set<std::string> kDisplayKeys = {"id",          "bounds", "pixelWidth",
-                                            "pixelHeight", "scale",  "main"};
+                                            "pixelHeight", "scale",  "main", "mirror"};
 const std::set<std::string> kInstalledKeys = {"bundleId", "name", "path", "app", "openResult"};
 const std::set<std::string> kOpenResultKeys = {"error", "delayMs", "never"};
 const std::set<std::string> kAppKeys = {
@@ -236,6 +236,7 @@ void SceneChecker::Displays(const Json& list, const std::string& path) {
     if (d.has("scale") && !(d["scale"].is_number() && d["scale"].as_double() > 0 &&
                             d["scale"].as_double() < 1e6))
       Fail(KeyPath(p, "scale"), "a number > 0");
+    if (d.has("mirror")) Bool(d["mirror"], KeyPath(p, "mirror"));
     if (d.has("main") && Bool(d["main"], KeyPath(p, "main")) && d["main"].as_bool()) {
       if (main) Fail(KeyPath(p, "main"), "at most one display with main: true");
       main = true;

@@ -7,6 +7,7 @@
 #include "sim/hooks.h"
 #include "sim/scene.h"
 #include "sim/services.h"
+#include "sim/surfaces.h"
 
 namespace sim {
 
@@ -47,6 +48,8 @@ std::optional<platform::Array> SimWindowServer::CopyWindowList(platform::WindowL
   if (f.kind == FaultKind::kQuit && f.quit_pid > 0) QuitApp(w, f.quit_pid);
   if (f.kind == FaultKind::kError || f.kind == FaultKind::kNoAnswer) return std::nullopt;
   platform::Array list;
+  // The add-on's own overlay windows float above every application window.
+  if (f.kind != FaultKind::kWrongType) AppendOverlayWindowEntries(&list, PrimaryDisplayHeight(w));
   for (auto& cw : w.z) {
     if (!WindowVisible(w, *cw)) continue;
     if (option == platform::WindowListOption::kOnScreenOnlyExcludingDesktop &&
@@ -68,7 +71,7 @@ bool SimWindowServer::GetActiveDisplays(uint32_t max_displays,
   out->clear();
   for (auto& d : w.displays) {
     if (out->size() >= max_displays) break;
-    out->push_back(platform::DisplayInfo{d.id, d.bounds, d.pixel_width, d.pixel_height});
+    out->push_back(platform::DisplayInfo{d.id, d.bounds, d.pixel_width, d.pixel_height, d.mirror});
   }
   return true;
 }

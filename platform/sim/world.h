@@ -127,6 +127,7 @@ struct Display {
   int64_t pixel_width = 2880;
   int64_t pixel_height = 1800;
   bool main = false;
+  bool mirror = false;  // shows another display's picture
 };
 
 struct Installed {
@@ -188,8 +189,10 @@ struct World {
   std::deque<pid_t> activation_queue;
   std::map<uint64_t, std::function<void(pid_t)>> observers;
   uint64_t next_observer = 1;
+  bool screens_changed = false;  // delivered to screen observers by the app loop
   int app_events = 0;  // pending application events for DispatchNextEvent
   int dispatched_events = 0;
+  int64_t run_loop_turns = 0;  // RunOnce calls (one per pump turn)
   int ensure_application_calls = 0;
 
   std::vector<std::string> log;

@@ -12,6 +12,7 @@
 #include "platform/private_api.h"
 #include "platform/screen_capture.h"
 #include "platform/security.h"
+#include "platform/surfaces.h"
 #include "platform/window_server.h"
 #include "platform/workspace.h"
 
@@ -34,6 +35,9 @@ class Platform {
   // Shareable content and one-frame streams; a backend without them keeps
   // this default, which fails every request.
   virtual ScreenCapture& screen_capture() { return UnavailableScreenCapture::Instance(); }
+  // Overlay windows and layers; a backend without them keeps this default,
+  // which creates nothing (see surfaces.h).
+  virtual Surfaces& surfaces() { return UnavailableSurfaces(); }
 };
 
 // The active backend (process-wide, created on first use).

@@ -33,6 +33,7 @@ struct DisplayInfo {
   Rect bounds;  // global points
   int64_t pixel_width = 0;
   int64_t pixel_height = 0;
+  bool mirror = false;  // the display mirrors another one (false when unknown)
 };
 
 class WindowServer {
