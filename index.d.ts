@@ -5,6 +5,7 @@
 export * from './typings/capture';
 export * from './typings/apps';
 export * from './typings/actions';
+export * from './typings/ghost';
 
 /** An export whose subsystem is not built yet: every call throws. */
 export type NotImplementedYet = (...args: unknown[]) => never;
@@ -58,28 +59,6 @@ export declare const scrollToWindowAsync: NotImplementedYet;
 export declare const dragToWindowAsync: NotImplementedYet;
 export declare const mouseDownToWindowDetailedAsync: NotImplementedYet;
 export declare const mouseUpToWindowAsync: NotImplementedYet;
-export declare const ghostInit: NotImplementedYet;
-export declare const ghostShow: NotImplementedYet;
-export declare const ghostMove: NotImplementedYet;
-export declare const ghostMoveTarget: NotImplementedYet;
-export declare const ghostClickRipple: NotImplementedYet;
-export declare const ghostHide: NotImplementedYet;
-export declare const ghostState: NotImplementedYet;
-export declare const ghostRenderPng: NotImplementedYet;
-export declare const ghostSetEnabled: NotImplementedYet;
-export declare const ghostSetCapture: NotImplementedYet;
-export declare const ghostSetControllerStatus: NotImplementedYet;
-export declare const ghostBeginAction: NotImplementedYet;
-export declare const ghostEndAction: NotImplementedYet;
-export declare const ghostShowFocusRect: NotImplementedYet;
-export declare const ghostBeginActionWithTitle: NotImplementedYet;
-export declare const ghostSetRequestSession: NotImplementedYet;
-export declare const ghostSetMultiCursorEnabled: NotImplementedYet;
-export declare const ghostSessionTurnEnd: NotImplementedYet;
-export declare const ghostRemoveSession: NotImplementedYet;
-export declare const ghostPaletteSelftest: NotImplementedYet;
-export declare const ghostMotionSelftest: NotImplementedYet;
-export declare const ghostGeometrySelftest: NotImplementedYet;
 export declare const pipStart: NotImplementedYet;
 export declare const pipStartVerified: NotImplementedYet;
 export declare const pipStartVerifiedAsync: NotImplementedYet;

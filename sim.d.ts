@@ -129,6 +129,8 @@ export interface DisplaySpec {
   pixelHeight?: number;
   scale?: number;
   main?: boolean;
+  /** Mirrors another display: no screen and no overlay window of its own. */
+  mirror?: boolean;
 }
 
 export interface InstalledSpec {
@@ -328,6 +330,25 @@ export interface Stats {
   platformVersion: string;
   timeScale: number;
   liveHandles: number;
+  /** Turns of the application run loop (one per pump turn). */
+  runLoopTurns: number;
+  axCalls: number;
+  axBackendNs: number;
+}
+
+/** One of the add-on's overlay windows. */
+export interface OverlayWindow {
+  number: number;
+  /** [x, y, width, height] in global top-left points. */
+  frame: Rect;
+  orderedIn: boolean;
+  level: number;
+  ignoresMouse: boolean;
+  /** 0: invisible to screen capture, 1: capturable. */
+  sharingType: number;
+  scale: number;
+  /** Layers in the window's tree. */
+  layers: number;
 }
 
 export function reset(): null;
@@ -394,6 +415,7 @@ export function clearLog(): null;
 export function promptCount(): number;
 export function stats(): Stats;
 export function windowImage(number: number): { width: number; height: number; rgba: Buffer } | null;
+export function overlayWindows(): OverlayWindow[];
 export function backendName(): string;
 export function waitFor<T>(predicate: () => T, opts?: { timeoutMs?: number; intervalMs?: number }): Promise<T>;
 

@@ -2,7 +2,7 @@
 // Demo: what the add-on can do today, against the simulated desktop loaded
 // with the sample scene (a text editor, a settings app, a file browser).
 // Run with `npm start`; it writes the editor window's capture to
-// out/editor-window.png.
+// out/editor-window.png and the ghost cursor overlay to out/ghost-cursor.png.
 const fs = require('fs');
 const path = require('path');
 const addon = require('..');
@@ -28,6 +28,33 @@ function flatten(elements, out = []) {
     if (e.children) flatten(e.children, out);
   }
   return out;
+}
+
+// The ghost cursor: two agent sessions, each with its own colour; the element
+// press glides agent-1's cursor onto the Bold button, and the overlay around
+// it is written to out/ghost-cursor.png.
+async function ghostCursor(elements) {
+  heading('ghost cursor');
+  addon.ghostSetEnabled(true);
+  addon.ghostSetMultiCursorEnabled(true);
+  addon.ghostShow(700, 600, 'agent-2');
+  addon.ghostSetRequestSession('agent-1');
+  addon.ghostBeginActionWithTitle('Formatting the text', 'agent-1');
+  const bold = elements.find((e) => e.role === 'AXButton' && e.title === 'Bold');
+  addon.performAction(bold.ref, 'AXPress');
+  await sim.waitFor(() => addon.ghostState().groups.every((g) => !g.animating), { timeoutMs: 3000 });
+  for (const g of addon.ghostState().groups.filter((g) => g.shown)) {
+    console.log(`session ${g.key}: colour ${g.fillHex} at (${g.x}, ${g.y}) badge ${JSON.stringify(g.badgeText)}`);
+  }
+  const outDir = path.join(__dirname, '..', 'out');
+  fs.mkdirSync(outDir, { recursive: true });
+  const file = path.join(outDir, 'ghost-cursor.png');
+  addon.ghostSetRequestSession('agent-1');
+  if (addon.ghostRenderPng(file, 320, 240)) {
+    console.log(`wrote ${path.relative(process.cwd(), file)}: the overlay around agent-1's cursor`);
+  }
+  addon.ghostRemoveSession('agent-1');
+  addon.ghostRemoveSession('agent-2');
 }
 
 async function main() {
@@ -85,6 +112,8 @@ async function main() {
   } else {
     console.log('capture answered null');
   }
+
+  await ghostCursor(all);
 
   addon.releaseCaptureEpoch(editor.pid, snap.capture_epoch);
   console.log(`\nreleased the snapshot; live element handles held by the add-on: ${sim.liveHandleCount()}`);

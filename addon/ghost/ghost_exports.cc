@@ -1,6 +1,8 @@
 // The ghost cursor's JavaScript functions. Argument checks are silent: a
 // missing or mistyped argument answers false. A function that takes a session
-// stores it (or the empty string) as the request session first.
+// stores it (or the empty string) as the request session first. Functions
+// that draw answer false and draw nothing while the overlay is disabled, like
+// the C functions; setters, hide, state, rendering and self-tests always work.
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -56,6 +58,7 @@ Napi::Value DirectGlide(const Napi::CallbackInfo& info, bool ripple) {
   std::string session;
   if (info.Length() < 2 || !Finite(info[0], &x) || !Finite(info[1], &y)) return Bool(info, false);
   if (!StoreSession(info, 2, &session)) return Bool(info, false);
+  if (!ghost::GhostCursorOverlayEnabled()) return Bool(info, false);
   GhostGroup* g = ghost::GroupForRequest();
   if (!g) return Bool(info, false);
   ghost::BeginDirectFeedback(*g, x, y, ripple);
@@ -145,6 +148,7 @@ Napi::Value GhostMoveTarget(const Napi::CallbackInfo& info) {
     return Bool(info, false);
   std::string session;
   if (!StoreSession(info, 6, &session)) return Bool(info, false);
+  if (!ghost::GhostCursorOverlayEnabled()) return Bool(info, false);
   GhostGroup* g = ghost::GroupForRequest();
   if (!g) return Bool(info, false);
   ghost::BeginTrackedFeedback(
@@ -265,6 +269,7 @@ Napi::Value GhostBeginAction(const Napi::CallbackInfo& info) {
     if (!info[2].IsString()) return Bool(info, false);
     title = info[2].As<Napi::String>().Utf8Value();
   }
+  if (!ghost::GhostCursorOverlayEnabled()) return Bool(info, false);
   if (GhostGroup* g = ghost::GroupForAction(session))
     ghost::BeginAction(*g, static_cast<int>(kind), title.c_str());
   return Bool(info, true);
@@ -273,6 +278,7 @@ Napi::Value GhostBeginAction(const Napi::CallbackInfo& info) {
 Napi::Value GhostEndAction(const Napi::CallbackInfo& info) {
   std::string session;
   if (!StoreSession(info, 0, &session)) return Bool(info, false);
+  if (!ghost::GhostCursorOverlayEnabled()) return Bool(info, false);
   if (GhostGroup* g = ghost::GroupForRequest()) ghost::EndAction(*g);
   return Bool(info, true);
 }
@@ -288,6 +294,7 @@ Napi::Value GhostShowFocusRect(const Napi::CallbackInfo& info) {
   h = info[3].As<Napi::Number>().DoubleValue();
   std::string session;
   if (!StoreSession(info, 4, &session)) return Bool(info, false);
+  if (!ghost::GhostCursorOverlayEnabled()) return Bool(info, false);
   ghost::EnsureGhostInit();
   ghost::ShowFocusRect(ghost::GroupForRequest(), x, y, w, h);
   return Bool(info, true);

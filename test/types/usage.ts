@@ -175,3 +175,17 @@ async function usage(): Promise<void> {
   }
 }
 void usage;
+
+function ghostUsage(): void {
+  addon.ghostSetEnabled(true);
+  addon.ghostShow(10, 20, 'agent-1');
+  addon.ghostMoveTarget(10, 20, 501, 101, true, undefined, 'agent-1');
+  const state: addon.GhostState = addon.ghostState();
+  const fill: string = state.groups[0].fillHex;
+  const ok: boolean = addon.ghostRenderPng('/tmp/x.png', 64, 64);
+  const m = addon.ghostMotionSelftest();
+  const arrived: boolean = m.arrived && addon.ghostGeometrySelftest().primary === 0;
+  const windows = sim.overlayWindows();
+  void fill; void ok; void arrived; void windows;
+}
+void ghostUsage;
