@@ -261,8 +261,13 @@ export interface JournalEvent {
   location?: Point;
   windowLocation?: Point | null;
   flags?: number;
+  /** Whether the poster set the flags explicitly (else they are the created event's). */
+  flagsSet?: boolean;
   keycode?: number;
+  /** The Unicode payload as text (a lone surrogate half reads as U+FFFD). */
   unicode?: string;
+  /** The Unicode payload's exact UTF-16 code units. */
+  unicodeUnits?: number[];
   fields?: Record<string, number>;
   doubleFields?: Record<string, number>;
   scroll?: { pixelUnits: boolean; wheelCount: number; deltas: [number, number, number] };
@@ -358,6 +363,9 @@ export function setPlatformVersion(version: string): null;
 export function setPrivateEntriesAbsent(names: string[]): null;
 export function setDisplays(displays: DisplaySpec[]): null;
 export function setPointer(x: number, y: number): null;
+export type KeyboardLayoutName = 'us' | 'de';
+export function setKeyboardLayout(name: KeyboardLayoutName): null;
+export function keyboardLayout(): { name: KeyboardLayoutName; inputSourceId: string };
 export function setOptions(options: {
   singleWindowImage?: boolean;
   frontProcessFails?: boolean;
@@ -389,6 +397,8 @@ export function displays(): Array<{ id: number; bounds: Rect; pixelWidth: number
 export function permissions(): Required<Permissions> & { promptCount: number; requestCount: number };
 export function events(): JournalEvent[];
 export function clearEvents(): null;
+export function heldKeys(pid: number): number[];
+export function heldKeys(): Record<string, number[]>;
 export function logLines(): string[];
 export function clearLog(): null;
 export function promptCount(): number;

@@ -62,6 +62,9 @@ const sim = {
   setPrivateEntriesAbsent: (names) => call('setPrivateEntriesAbsent', names || []),
   setDisplays: (displays) => call('setDisplays', displays),
   setPointer: (x, y) => call('setPointer', x, y),
+  // Switches the current keyboard layout ('us' or 'de') at run time.
+  setKeyboardLayout: (name) => call('setKeyboardLayout', name),
+  keyboardLayout: () => call('keyboardLayout'),
   setOptions: (options) => call('setOptions', options),
   queueAppEvents: (n = 1) => call('queueAppEvents', n),
 
@@ -91,6 +94,8 @@ const sim = {
   permissions: () => call('permissions'),
   events: () => call('events'),
   clearEvents: () => call('clearEvents'),
+  // Keycodes held down by one process, or {pid: keycodes} for every process.
+  heldKeys: (pid) => call('heldKeys', pid || 0),
   logLines: () => call('logLines'),
   clearLog: () => call('clearLog'),
   promptCount: () => call('promptCount'),
