@@ -89,9 +89,10 @@ TEST_F(KeyPoster, AFailedPressOfAChordHalfReleasesWhatWasPressed) {
 }
 
 TEST_F(KeyPoster, AHoldOfAnUnknownKeyReleasesItsModifiersWithoutWaiting) {
-  auto start = platform::Get().clock().Now();
+  Cmd("setTimeScale", Args({sim::Json(1.0)}));
+  auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(RunKeyPlan(PlanHoldChord("cmd+nokey", 30), KeyRoute::Process(kPid, 0), ""));
-  EXPECT_LT(platform::Get().clock().Now() - start, std::chrono::seconds(5)) << "no 30 s wait";
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << "no 30 s wait";
   EXPECT_EQ(Journal(), "d55/100000 u55/0");
 }
 
