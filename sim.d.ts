@@ -399,6 +399,10 @@ export function events(): JournalEvent[];
 export function clearEvents(): null;
 export function heldKeys(pid: number): number[];
 export function heldKeys(): Record<string, number[]>;
+/** The journal's key-down and key-up events. */
+export function keyEvents(): JournalEvent[];
+/** Key events as one line: "d19 u19", "d56/20000" (flags set, hex), "d[text]" (Unicode). */
+export function keyTrace(events?: JournalEvent[]): string;
 export function logLines(): string[];
 export function clearLog(): null;
 export function promptCount(): number;

@@ -21,13 +21,8 @@ function fresh() {
   sim.setTimeScale(20);
 }
 const text = () => sim.element('textpad.text').value;
-const keyEvents = () => sim.events().filter((e) => e.type === 'keyDown' || e.type === 'keyUp');
-function compact(events = keyEvents()) {
-  return events.map((e) => {
-    const body = e.unicodeUnits.length ? `[${e.unicode}]` : String(e.keycode);
-    return `${e.type === 'keyDown' ? 'd' : 'u'}${body}${e.flagsSet ? '/' + e.flags.toString(16) : ''}`;
-  }).join(' ');
-}
+const keyEvents = sim.keyEvents;
+const compact = sim.keyTrace;
 
 test.describe('global typing and chords', () => {
   test.beforeEach(fresh);

@@ -22,14 +22,8 @@ function fresh({ scale = 20 } = {}) {
   sim.setTimeScale(scale);
 }
 const text = () => sim.element('textpad.text').value;
-const keyEvents = () => sim.events().filter((e) => e.type === 'keyDown' || e.type === 'keyUp');
-// "d19", "u24/20000" (flags when set), "d[hello]" for Unicode events.
-function compact(events = keyEvents()) {
-  return events.map((e) => {
-    const body = e.unicodeUnits.length ? `[${e.unicode}]` : String(e.keycode);
-    return `${e.type === 'keyDown' ? 'd' : 'u'}${body}${e.flagsSet ? '/' + e.flags.toString(16) : ''}`;
-  }).join(' ');
-}
+const keyEvents = sim.keyEvents;
+const compact = sim.keyTrace;
 const outcome = (error) => ({ ok: error === undefined, error: error === undefined ? null : error });
 
 test.describe('typing into a process', () => {
