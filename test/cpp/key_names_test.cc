@@ -47,15 +47,10 @@ TEST(KeyNames, KeyTableHoldsNormalisedNamesOnly) {
   for (const char* absent : {"return", "A", "escape", "cmd", "keypad1", "kp_enter", "+", "fn", ""}) {
     EXPECT_FALSE(KeycodeForKey(absent, &k)) << absent;
   }
-  const std::pair<const char*, uint16_t> rows[] = {
-      {"a", 0},   {"v", 9},    {"b", 11},     {"t", 17},     {"5", 23},   {"0", 29},
-      {"p", 35},  {"enter", 36}, {"'", 39},   {"\\", 42},    {".", 47},   {"tab", 48},
-      {"space", 49}, {"`", 50}, {"esc", 53},  {"command", 55}, {"shift", 56}, {"capslock", 57},
-      {"alt", 58}, {"ctrl", 59}, {"f5", 96},  {"f3", 99},    {"f11", 103}, {"f16", 106},
-      {"f10", 109}, {"f12", 111}, {"f15", 113}, {"help", 114}, {"forwarddelete", 117},
-      {"f4", 118}, {"f2", 120}, {"f1", 122},  {"left", 123}, {"up", 126},
-  };
-  for (auto [name, code] : rows) {
+  // Spot checks of rows whose keycodes are not in sequence.
+  for (auto [name, code] : {std::pair<const char*, uint16_t>{"v", 9}, {"b", 11}, {"5", 23},
+                            {"=", 24}, {"'", 39}, {"esc", 53}, {"f3", 99}, {"f16", 106},
+                            {"f4", 118}, {"up", 126}}) {
     ASSERT_TRUE(KeycodeForKey(name, &k)) << name;
     EXPECT_EQ(k, code) << name;
   }
