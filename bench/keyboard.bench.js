@@ -27,7 +27,7 @@ function pauseSumMs(events) {
 }
 
 async function run() {
-  const b = runCppBench('PlanTypeText1024|BuildLayoutKeymap');
+  const b = runCppBench('PlanTypeText1024');
   const plan = b.BM_PlanTypeText1024;
   const planUs = plan.real_time;  // reported in microseconds
   const planPauseMs = plan.pause_ms;
