@@ -6,16 +6,11 @@ export * from './typings/capture';
 export * from './typings/apps';
 export * from './typings/actions';
 export * from './typings/ghost';
+export * from './typings/keyboard';
 
 /** An export whose subsystem is not built yet: every call throws. */
 export type NotImplementedYet = (...args: unknown[]) => never;
 
-export declare const typeTextToPid: NotImplementedYet;
-export declare const pressKeyToPid: NotImplementedYet;
-export declare const holdKeyToPid: NotImplementedYet;
-export declare const typeTextToPidVerified: NotImplementedYet;
-export declare const pressKeyToPidVerified: NotImplementedYet;
-export declare const holdKeyToPidVerified: NotImplementedYet;
 export declare const clickAtPoint: NotImplementedYet;
 export declare const moveTo: NotImplementedYet;
 export declare const scrollAt: NotImplementedYet;
@@ -28,18 +23,10 @@ export declare const scrollToPid: NotImplementedYet;
 export declare const dragToPid: NotImplementedYet;
 export declare const mouseDownToPid: NotImplementedYet;
 export declare const mouseUpToPid: NotImplementedYet;
-export declare const typeTextGlobal: NotImplementedYet;
-export declare const pressKeyGlobal: NotImplementedYet;
 export declare const pasteboardBeginProvidedPaste: NotImplementedYet;
 export declare const pasteboardAwaitProvidedRead: NotImplementedYet;
 export declare const pasteboardMarkProvidedPasteDispatched: NotImplementedYet;
 export declare const pasteboardFinishProvidedPaste: NotImplementedYet;
-export declare const holdKeyGlobal: NotImplementedYet;
-export declare const holdKeyGlobalAsync: NotImplementedYet;
-export declare const cancelInputHoldsForSession: NotImplementedYet;
-export declare const cancelPendingInputHolds: NotImplementedYet;
-export declare const keyDownGlobal: NotImplementedYet;
-export declare const keyUpGlobal: NotImplementedYet;
 export declare const setCpsActivationDisabled: NotImplementedYet;
 export declare const beginBackgroundWindowInput: NotImplementedYet;
 export declare const beginBackgroundWindowInputDetailed: NotImplementedYet;

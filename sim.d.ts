@@ -263,8 +263,13 @@ export interface JournalEvent {
   location?: Point;
   windowLocation?: Point | null;
   flags?: number;
+  /** Whether the poster set the flags explicitly (else they are the created event's). */
+  flagsSet?: boolean;
   keycode?: number;
+  /** The Unicode payload as text (a lone surrogate half reads as U+FFFD). */
   unicode?: string;
+  /** The Unicode payload's exact UTF-16 code units. */
+  unicodeUnits?: number[];
   fields?: Record<string, number>;
   doubleFields?: Record<string, number>;
   scroll?: { pixelUnits: boolean; wheelCount: number; deltas: [number, number, number] };
@@ -379,6 +384,9 @@ export function setPlatformVersion(version: string): null;
 export function setPrivateEntriesAbsent(names: string[]): null;
 export function setDisplays(displays: DisplaySpec[]): null;
 export function setPointer(x: number, y: number): null;
+export type KeyboardLayoutName = 'us' | 'de';
+export function setKeyboardLayout(name: KeyboardLayoutName): null;
+export function keyboardLayout(): { name: KeyboardLayoutName; inputSourceId: string };
 export function setOptions(options: {
   singleWindowImage?: boolean;
   frontProcessFails?: boolean;
@@ -410,6 +418,12 @@ export function displays(): Array<{ id: number; bounds: Rect; pixelWidth: number
 export function permissions(): Required<Permissions> & { promptCount: number; requestCount: number };
 export function events(): JournalEvent[];
 export function clearEvents(): null;
+export function heldKeys(pid: number): number[];
+export function heldKeys(): Record<string, number[]>;
+/** The journal's key-down and key-up events. */
+export function keyEvents(): JournalEvent[];
+/** Key events as one line: "d19 u19", "d56/20000" (flags set, hex), "d[text]" (Unicode). */
+export function keyTrace(events?: JournalEvent[]): string;
 export function logLines(): string[];
 export function clearLog(): null;
 export function promptCount(): number;

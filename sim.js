@@ -62,6 +62,9 @@ const sim = {
   setPrivateEntriesAbsent: (names) => call('setPrivateEntriesAbsent', names || []),
   setDisplays: (displays) => call('setDisplays', displays),
   setPointer: (x, y) => call('setPointer', x, y),
+  // Switches the current keyboard layout ('us' or 'de') at run time.
+  setKeyboardLayout: (name) => call('setKeyboardLayout', name),
+  keyboardLayout: () => call('keyboardLayout'),
   setOptions: (options) => call('setOptions', options),
   queueAppEvents: (n = 1) => call('queueAppEvents', n),
 
@@ -91,6 +94,18 @@ const sim = {
   permissions: () => call('permissions'),
   events: () => call('events'),
   clearEvents: () => call('clearEvents'),
+  // Keycodes held down by one process, or {pid: keycodes} for every process.
+  heldKeys: (pid) => call('heldKeys', pid || 0),
+  // The journal's key-down and key-up events.
+  keyEvents: () => sim.events().filter((e) => e.type === 'keyDown' || e.type === 'keyUp'),
+  // Key events as one line: "d19 u19" (key-down / key-up of keycode 19),
+  // "d56/20000" (flags set explicitly, hex), "d[hello]" (a Unicode event).
+  keyTrace(events = sim.keyEvents()) {
+    return events.map((e) => {
+      const body = e.unicodeUnits && e.unicodeUnits.length ? `[${e.unicode}]` : String(e.keycode);
+      return `${e.type === 'keyDown' ? 'd' : 'u'}${body}${e.flagsSet ? '/' + e.flags.toString(16) : ''}`;
+    }).join(' ');
+  },
   logLines: () => call('logLines'),
   clearLog: () => call('clearLog'),
   promptCount: () => call('promptCount'),

@@ -56,6 +56,7 @@ async function ghostCursor(elements) {
   addon.ghostRemoveSession('agent-1');
   addon.ghostRemoveSession('agent-2');
 }
+const main0 = (windows) => windows.find((w) => w.main) || windows[0];
 
 async function main() {
   sim.reset();
@@ -98,8 +99,20 @@ async function main() {
     `the button's press count went ${before} -> ${sim.element('textpad.bold').pressCount}`);
   console.log('readElement after the press:', JSON.stringify(addon.readElement(text.ref).value));
 
+  heading('keyboard: type into the editor without activating it');
+  const typed = 'Typed by the agent: 2+2=4, café, 😀\r\nSecond line.';
+  const typing = await addon.typeTextToPidVerified(editor.pid, editor.bundle_id, typed, main0(windows).window_id);
+  console.log(`typeTextToPidVerified: ${JSON.stringify(typing)}`);
+  const press = await addon.pressKeyToPidVerified(editor.pid, editor.bundle_id, 'shift+1');
+  console.log(`pressKeyToPidVerified(shift+1): ${JSON.stringify(press)}`);
+  console.log('readElement value:', JSON.stringify(addon.readElement(text.ref).value));
+  const posted = sim.events().filter((e) => e.type === 'keyDown');
+  console.log(`${posted.length} key-downs posted (${posted.filter((e) => e.unicode).length} Unicode chunks, ` +
+    `the rest key presses), route ${posted[0] && posted[0].route}, nothing left pressed: ` +
+    `${JSON.stringify(sim.heldKeys()) === '{}'}`);
+
   heading('window capture');
-  const main = windows.find((w) => w.main) || windows[0];
+  const main = main0(windows);
   const shot = await addon.captureWindowImageVerifiedAsync(main.window_id, editor.pid, editor.bundle_id, 'png');
   if (shot) {
     const outDir = path.join(__dirname, '..', 'out');

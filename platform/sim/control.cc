@@ -7,6 +7,7 @@
 #include "sim/attributes.h"
 #include "sim/behaviour.h"
 #include "sim/hooks.h"
+#include "sim/keyboard_layouts.h"
 #include "sim/scene.h"
 #include "sim/scene_validate.h"
 #include "sim/sim_clock.h"
@@ -252,6 +253,15 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
       w.displays.push_back(ParseDisplay(d, w.displays.size(), w.displays.empty()));
     }
     w.screens_changed = true;
+    return true;
+  }
+  if (name == "setKeyboardLayout") {
+    const std::string layout = args[0].is_string() ? args[0].as_string() : "";
+    if (!FindLayout(layout)) {
+      *error = "unknown keyboard layout \"" + layout + "\" (known: us, de)";
+      return false;
+    }
+    w.keyboard_layout = layout;
     return true;
   }
   if (name == "setPointer") {

@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "sim/attributes.h"
+#include "sim/behaviour.h"
+#include "sim/keyboard_layouts.h"
 #include "sim/control.h"
 #include "sim/hooks.h"
 #include "sim/scene.h"
@@ -198,19 +200,12 @@ Json EventJson(const JournalEntry& j) {
   o.set("windowLocation", e.window_location ? PointJson(*e.window_location) : Json());
   o.set("flags", Json(static_cast<int64_t>(e.flags)));
   o.set("keycode", Json(static_cast<int64_t>(e.keycode)));
-  std::string text;
-  for (char16_t c : e.unicode) {
-    if (c < 0x80) text.push_back(static_cast<char>(c));
-    else if (c < 0x800) {
-      text.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      text.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  o.set("unicode", Json(text));
+  o.set("flagsSet", Json(e.flags_set));
+  // Lone surrogate halves read as U+FFFD here; unicodeUnits has the exact units.
+  o.set("unicode", Json(Utf16ToUtf8(e.unicode)));
+  Json units = Json::Array();
+  for (char16_t c : e.unicode) units.push(Json(static_cast<int64_t>(c)));
+  o.set("unicodeUnits", units);
   Json fields = Json::Object();
   for (auto& [k, v] : e.integer_fields) fields.set(std::to_string(k), Json(static_cast<int64_t>(v)));
   o.set("fields", fields);
@@ -301,6 +296,32 @@ bool RunReadCommand(const std::string& name, const Json& args, Json* result, std
     Json list = Json::Array();
     for (auto& j : w.journal) list.push(EventJson(j));
     *result = list;
+    return true;
+  }
+  if (name == "heldKeys") {
+    // One pid: its keys down, ascending. No pid: {pid: keys} for every
+    // process with a key down.
+    auto keys = [](const std::set<uint16_t>& held) {
+      Json list = Json::Array();
+      for (uint16_t k : held) list.push(Json(static_cast<int64_t>(k)));
+      return list;
+    };
+    if (args.size() > 0 && args[0].is_number() && args[0].as_int() > 0) {
+      auto it = w.held_keys.find(static_cast<pid_t>(args[0].as_int()));
+      *result = it == w.held_keys.end() ? Json::Array() : keys(it->second);
+    } else {
+      Json all = Json::Object();
+      for (auto& [pid, held] : w.held_keys) all.set(std::to_string(pid), keys(held));
+      *result = all;
+    }
+    return true;
+  }
+  if (name == "keyboardLayout") {
+    Json o = Json::Object();
+    o.set("name", Json(w.keyboard_layout));
+    const LayoutInfo* info = FindLayout(w.keyboard_layout);
+    o.set("inputSourceId", Json(info ? info->input_source_id : std::string()));
+    *result = o;
     return true;
   }
   if (name == "clearEvents") {

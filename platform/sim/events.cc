@@ -7,6 +7,7 @@
 
 #include "sim/behaviour.h"
 #include "sim/hooks.h"
+#include "sim/keyboard_layouts.h"
 #include "sim/scene.h"
 #include "sim/services.h"
 #include "sim/surfaces.h"
@@ -43,17 +44,33 @@ void Journal(World& w, const std::string& route, pid_t pid, const platform::Even
   if (w.journal.size() > 100000) w.journal.erase(w.journal.begin(), w.journal.begin() + 10000);
 }
 
-// Keyboard behaviour for the application `pid`.
+// Physical keys down per process: a key-down adds its keycode, a key-up
+// removes it. Unicode text events (keycode 0 with a payload) are not keys.
+void TrackHeldKeys(World& w, pid_t pid, const platform::Event& e) {
+  if (!e.unicode.empty()) return;
+  auto& held = w.held_keys[pid];
+  if (e.type == platform::EventType::kKeyDown) held.insert(e.keycode);
+  else held.erase(e.keycode);
+  if (held.empty()) w.held_keys.erase(pid);
+}
+
+// Keyboard behaviour for the application `pid`: a key-down types its Unicode
+// payload, or else what its key produces under the current layout (with
+// Shift when the event carries it) into the focused text element. Command and
+// Control chords type nothing; backspace deletes.
 void Keyboard(World& w, pid_t pid, const platform::Event& e) {
+  TrackHeldKeys(w, pid, e);
   if (e.type != platform::EventType::kKeyDown) return;
   if (e.flags & (platform::kFlagMaskCommand | platform::kFlagMaskControl)) return;
   if (e.keycode == kKeycodeDelete && (e.unicode.empty() || e.unicode == u"\x7f" || e.unicode == u"\b")) {
     DeleteBackward(w, pid);
     return;
   }
-  std::u16string text = e.unicode;
-  if (text.empty() && e.keycode == kKeycodeReturn) text = u"\n";
-  if (text == u"\r") text = u"\n";
+  std::u16string text = e.unicode.empty()
+      ? LayoutChars(w.keyboard_layout, e.keycode, (e.flags & platform::kFlagMaskShift) != 0)
+      : e.unicode;
+  if (text.empty() && e.keycode == kKeycodeReturn) text.push_back(u'\n');
+  if (text.size() == 1 && text[0] == u'\r') text[0] = u'\n';
   std::u16string printable;
   for (char16_t c : text)
     if ((c >= 0x20 && c != 0x7f) || c == u'\n' || c == u'\t') printable.push_back(c);

@@ -592,6 +592,8 @@ void ResetWorld(World& w) {
   w.private_absent.clear();
   w.single_window_image = true;
   w.keyboard_layout_available = true;
+  w.keyboard_layout = "us";
+  w.held_keys.clear();
   w.flags_state = 0;
   w.global_timeout = 0;
   w.journal.clear();

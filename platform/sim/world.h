@@ -181,6 +181,9 @@ struct World {
   std::set<std::string> private_absent;
   bool single_window_image = true;
   bool keyboard_layout_available = true;
+  std::string keyboard_layout = "us";  // a name of KnownLayouts()
+  // Keys down per process (physical key events, not Unicode text events).
+  std::map<pid_t, std::set<uint16_t>> held_keys;
   uint64_t flags_state = 0;
   double global_timeout = 0;  // seconds, set on the system-wide element
 

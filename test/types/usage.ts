@@ -173,6 +173,18 @@ async function usage(): Promise<void> {
     addon.ackCaptureEpoch(501, epoch);
     void ref;
   }
+  const typed: boolean = await addon.typeTextToPid(501, 'hello');
+  const outcome = await addon.typeTextToPidVerified(501, 'com.korvo.TextPad', 'hi', 101);
+  const code: addon.KeyboardInputError | null = outcome.error;
+  const held = await addon.holdKeyToPidVerified(501, 'com.korvo.TextPad', 'shift', 0.5, 'session-1', null);
+  const global: boolean = addon.keyDownGlobal('cmd+shift+4') && addon.keyUpGlobal('cmd+shift+4');
+  const asyncHold: boolean = await addon.holdKeyGlobalAsync('a', 10, 'session-1');
+  const cancelled: boolean = addon.cancelInputHoldsForSession('session-1');
+  sim.setKeyboardLayout('de');
+  const layout: string = sim.keyboardLayout().inputSourceId;
+  const keys: number[] = sim.heldKeys(501);
+  const units: number[] | undefined = sim.events()[0]?.unicodeUnits;
+  void typed; void code; void held; void global; void asyncHold; void cancelled; void layout; void keys; void units;
 }
 void usage;
 

@@ -60,6 +60,10 @@ struct Event {
   Point location;
   std::optional<Point> window_location;
   uint64_t flags = 0;
+  // Whether the creator set `flags` explicitly. When false the event keeps
+  // the flags it was created with and a backend may post its own default
+  // (for example the current modifier state) instead of `flags`.
+  bool flags_set = false;
   uint16_t keycode = 0;
   std::u16string unicode;  // keyboard Unicode payload
   int32_t scroll_units_pixel = 0;  // 0: line units, 1: pixel units
