@@ -7,6 +7,7 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include <atomic>
 #include <cmath>
 
 #include "x11/x11_display.h"
@@ -72,9 +73,23 @@ uint64_t ModifierFlagOf(uint16_t vk) {
 
 bool IsModifierKey(uint16_t vk) { return ModifierFlagOf(vk) != 0; }
 
+// Modifier flags whose keys this process holds down.
+std::atomic<uint64_t> g_held_flags{0};
+
+void NoteModifier(uint16_t vk, bool down) {
+  if (down) g_held_flags.fetch_or(ModifierFlagOf(vk));
+  else g_held_flags.fetch_and(~ModifierFlagOf(vk));
+}
+
 bool HaveXTest(Display* d) {
-  int ev, er, major, minor;
-  return XTestQueryExtension(d, &ev, &er, &major, &minor);
+  thread_local Display* checked = nullptr;
+  thread_local bool present = false;
+  if (checked != d) {
+    int ev, er, major, minor;
+    present = XTestQueryExtension(d, &ev, &er, &major, &minor);
+    checked = d;
+  }
+  return present;
 }
 
 unsigned int CurrentMods(Display* d) {
@@ -121,7 +136,9 @@ bool TypeText(Display* d, const std::u16string& text) {
   std::vector<KeyStroke> strokes;
   if (!PlanStrokes(d, CodePoints(text), &strokes)) return false;
   unsigned int shift = XKeysymToKeycode(d, XK_Shift_L);
-  bool shift_held = CurrentMods(d) & ShiftMask;
+  // Shift is only known held when this process pressed it: asking the server
+  // would wait for every key sent before, once per run of text.
+  bool shift_held = g_held_flags.load() & platform::kFlagMaskShift;
   for (const auto& k : strokes) {
     bool wrap = k.shift && !shift_held && shift;
     if (wrap) XTestFakeKeyEvent(d, shift, True, CurrentTime);
@@ -129,7 +146,9 @@ bool TypeText(Display* d, const std::u16string& text) {
     XTestFakeKeyEvent(d, k.keycode, False, CurrentTime);
     if (wrap) XTestFakeKeyEvent(d, shift, False, CurrentTime);
   }
-  XSync(d, False);
+  // Flushed, not synced: the server works through the keys while the caller
+  // paces its next run, and one connection keeps them in order.
+  XFlush(d);
   NoteTyped();
   return true;
 }
@@ -138,6 +157,7 @@ bool PostKey(Display* d, const platform::Event& e, bool down) {
   unsigned int kc = XKeycodeFor(e.keycode);
   if (!kc) return false;
   if (IsModifierKey(e.keycode)) {
+    NoteModifier(e.keycode, down);
     XTestFakeKeyEvent(d, kc, down, CurrentTime);
   } else {
     auto wrapped = PressMissingModifiers(d, e.flags);
@@ -211,6 +231,7 @@ bool X11Events::Post(platform::EventTap tap, const platform::Event& e) {
       unsigned int kc = XKeycodeFor(e.keycode);
       if (!kc || !IsModifierKey(e.keycode)) return false;
       uint64_t flag = ModifierFlagOf(e.keycode);
+      NoteModifier(e.keycode, (e.flags & flag) != 0);
       XTestFakeKeyEvent(d, kc, (e.flags & flag) != 0, CurrentTime);
       XSync(d, False);
       return true;

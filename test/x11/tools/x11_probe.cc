@@ -90,6 +90,7 @@ int Type(const std::string& file, double pause_ms) {
   ss << in.rdbuf();
   std::u16string text = Utf16(ss.str());
   auto pause = std::chrono::duration<double, std::milli>(pause_ms);
+  platform::Get().events().CurrentFlags();  // connects before the clock starts
   bool ok = true;
   double pauses = 0;
   auto t0 = std::chrono::steady_clock::now();
