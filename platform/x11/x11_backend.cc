@@ -58,7 +58,10 @@ platform::Platform* X11Platform(std::string* why) {
   static std::once_flag once;
   static std::string reason;
   std::call_once(once, [] {
-    if (DisplayReachable(&reason)) backend = new Backend();
+    if (!DisplayReachable(&reason)) return;
+    backend = new Backend();
+    // From the start, so windows have their own pixels by the first capture.
+    StartWindowImages();
   });
   if (!backend && why) *why = reason;
   return backend;

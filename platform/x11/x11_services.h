@@ -116,6 +116,9 @@ class X11Log : public platform::Log {
 // positions); 0 when the key has no X equivalent.
 unsigned int XKeycodeFor(uint16_t virtual_keycode);
 
+// Starts the composite redirection that window images read from (once).
+void StartWindowImages();
+
 // Restores the keyboard mapping changed for typing once its grace period has
 // passed (called from the host loop and before each post).
 void RestoreKeymapIfIdle();

@@ -10,7 +10,6 @@
 #include <sys/shm.h>
 
 #include <mutex>
-#include <set>
 
 #include "x11/x11_display.h"
 #include "x11/x11_services.h"
@@ -19,6 +18,26 @@
 namespace x11 {
 
 namespace {
+
+// Top-level windows keep their own pixels while covered once they are
+// redirected. The redirection belongs to a connection of its own that lives
+// as long as the process (a thread's connection ends with its thread), and
+// covers every top-level window, present and future: a window redirected
+// only when first captured would hand back what covered it until it repaints.
+bool RedirectTopLevels() {
+  static bool redirected = [] {
+    Display* d = XOpenDisplay(nullptr);
+    int major = 0, minor = 2;
+    if (!d || !XCompositeQueryVersion(d, &major, &minor)) {
+      if (d) XCloseDisplay(d);
+      return false;
+    }
+    XCompositeRedirectSubwindows(d, DefaultRootWindow(d), CompositeRedirectAutomatic);
+    XSync(d, False);
+    return true;
+  }();
+  return redirected;
+}
 
 platform::Value Entry(const WindowInfo& w) {
   platform::Dict d;
@@ -64,21 +83,6 @@ std::vector<Monitor> Monitors(Display* d) {
     out.push_back({1, {0, 0, static_cast<double>(s->width), static_cast<double>(s->height)}, true});
   }
   return out;
-}
-
-// Windows this process has redirected for capture (once each; the server
-// drops the redirection when the window goes away).
-std::mutex g_redirect_mu;
-std::set<Window> g_redirected;
-
-void EnsureRedirected(Display* d, Window frame) {
-  {
-    std::lock_guard<std::mutex> l(g_redirect_mu);
-    if (!g_redirected.insert(frame).second) return;
-  }
-  ErrorTrap trap(d);
-  XCompositeRedirectWindow(d, frame, CompositeRedirectAutomatic);
-  trap.Check();
 }
 
 // A shared-memory segment per thread, reused while it is large enough:
@@ -185,6 +189,8 @@ platform::Image ToBitmap(XImage* img, const Visual* visual, bool has_alpha) {
 
 }  // namespace
 
+void StartWindowImages() { RedirectTopLevels(); }
+
 std::optional<platform::Array> X11WindowServer::CopyWindowList(platform::WindowListOption option) {
   Display* d = Dpy();
   if (!d) return std::nullopt;
@@ -262,9 +268,7 @@ platform::Image X11WindowServer::CreateSingleWindowImage(uint32_t window_id) {
 
   Drawable source = place->frame;
   Pixmap pixmap = None;
-  int major = 0, minor = 2;
-  if (XCompositeQueryVersion(d, &major, &minor)) {
-    EnsureRedirected(d, place->frame);
+  if (RedirectTopLevels()) {
     ErrorTrap trap(d);
     pixmap = XCompositeNameWindowPixmap(d, place->frame);
     if (trap.Check()) pixmap = None;
