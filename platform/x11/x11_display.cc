@@ -107,8 +107,9 @@ ErrorTrap::ErrorTrap(Display* d) : d_(d), saved_(t_last_error) { t_last_error = 
 ErrorTrap::~ErrorTrap() { t_last_error = saved_; }
 int ErrorTrap::Check() {
   XSync(d_, False);
-  return t_dead ? BadImplementation : t_last_error;
+  return Seen();
 }
+int ErrorTrap::Seen() const { return t_dead ? BadImplementation : t_last_error; }
 
 std::vector<unsigned long> Cardinals(Display* d, Window w, Atom prop, Atom type) {
   std::vector<unsigned long> out;

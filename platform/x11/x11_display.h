@@ -31,6 +31,9 @@ class ErrorTrap {
   ~ErrorTrap();
   // XSyncs and answers the first error code seen since construction (0: none).
   int Check();
+  // The same without the XSync, right after a call that waited for its reply
+  // (the reply's error has been handled by then).
+  int Seen() const;
 
  private:
   Display* d_;

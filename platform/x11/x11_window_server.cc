@@ -140,7 +140,7 @@ XImage* ReadPixels(Display* d, Drawable drawable, Visual* visual, int depth, int
         img->data = t_shm.info.shmaddr;
         img->obdata = reinterpret_cast<char*>(&t_shm.info);
         ErrorTrap trap(d);
-        if (XShmGetImage(d, drawable, img, x, y, AllPlanes) && trap.Check() == 0) {
+        if (XShmGetImage(d, drawable, img, x, y, AllPlanes) && trap.Seen() == 0) {
           *shared = true;
           return img;
         }
@@ -173,15 +173,14 @@ platform::Image ToBitmap(XImage* img, const Visual* visual, bool has_alpha) {
   bm->width = img->width;
   bm->height = img->height;
   bm->rgba.resize(static_cast<size_t>(img->width) * img->height * 4);
-  uint8_t* out = bm->rgba.data();
+  auto* out = reinterpret_cast<uint32_t*>(bm->rgba.data());
+  // In memory B, G, R, X: as a little-endian word 0xXXRRGGBB, wanted 0xAABBGGRR.
+  uint32_t opaque = has_alpha ? 0 : 0xFF000000u;
   for (int y = 0; y < img->height; ++y) {
-    const uint8_t* row = reinterpret_cast<const uint8_t*>(img->data) + y * img->bytes_per_line;
-    for (int x = 0; x < img->width; ++x, out += 4) {
-      const uint8_t* px = row + x * 4;
-      out[0] = px[2];
-      out[1] = px[1];
-      out[2] = px[0];
-      out[3] = has_alpha ? px[3] : 255;
+    const auto* row = reinterpret_cast<const uint32_t*>(img->data + y * img->bytes_per_line);
+    for (int x = 0; x < img->width; ++x) {
+      uint32_t p = row[x];
+      *out++ = (p & 0xFF00FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16) | opaque;
     }
   }
   return bm;
@@ -247,17 +246,13 @@ platform::Image X11WindowServer::CreateSingleWindowImage(uint32_t window_id) {
   auto place = PlaceWindow(d, window_id);
   if (!place || !place->viewable) return nullptr;  // unmapped or minimised: no pixels
   const XWindowAttributes& fa = place->frame_attrs;
-  Window root = DefaultRootWindow(d), child;
-  int fx = 0, fy = 0;
-  {
-    ErrorTrap trap(d);
-    if (!XTranslateCoordinates(d, place->frame, root, 0, 0, &fx, &fy, &child) || trap.Check())
-      return nullptr;
-  }
+  // The frame is a child of the root: its attributes place its outer corner
+  // in root coordinates, where its pixmap starts.
+  int bw = fa.border_width;
+  int fx = fa.x + bw, fy = fa.y + bw;
   // The image covers the outer bounds the window list reports; the frame's
   // pixmap starts at the outside of its border.
   const platform::Rect& b = place->bounds;
-  int bw = fa.border_width;
   int ox = static_cast<int>(b.x) - (fx - bw);
   int oy = static_cast<int>(b.y) - (fy - bw);
   int pw = fa.width + 2 * bw, ph = fa.height + 2 * bw;
@@ -266,24 +261,26 @@ platform::Image X11WindowServer::CreateSingleWindowImage(uint32_t window_id) {
   int y1 = std::min(ph, oy + static_cast<int>(b.height));
   if (x1 <= x0 || y1 <= y0) return nullptr;
 
-  Drawable source = place->frame;
-  Pixmap pixmap = None;
-  if (RedirectTopLevels()) {
-    ErrorTrap trap(d);
-    pixmap = XCompositeNameWindowPixmap(d, place->frame);
-    if (trap.Check()) pixmap = None;
-    if (pixmap) source = pixmap;
-  }
-  // A window (no composite pixmap) is addressed from inside its border.
-  int sx = pixmap ? x0 : std::max(0, x0 - bw), sy = pixmap ? y0 : std::max(0, y0 - bw);
+  // The composite pixmap when there is one (its failure shows in the read).
+  Pixmap pixmap = RedirectTopLevels() ? XCompositeNameWindowPixmap(d, place->frame) : None;
   bool shared = false;
-  XImage* img = ReadPixels(d, source, fa.visual, fa.depth, sx, sy, x1 - x0, y1 - y0, &shared);
+  XImage* img = pixmap ? ReadPixels(d, pixmap, fa.visual, fa.depth, x0, y0, x1 - x0, y1 - y0, &shared)
+                       : nullptr;
+  if (!img) {
+    // A window is addressed from inside its border.
+    img = ReadPixels(d, place->frame, fa.visual, fa.depth, std::max(0, x0 - bw),
+                     std::max(0, y0 - bw), x1 - x0, y1 - y0, &shared);
+  }
   platform::Image out;
   if (img) {
     out = ToBitmap(img, fa.visual, fa.depth == 32);
     FreePixels(img, shared);
   }
-  if (pixmap) XFreePixmap(d, pixmap);
+  if (pixmap) {
+    ErrorTrap trap(d);  // a pixmap that was never named: BadPixmap, ignored
+    XFreePixmap(d, pixmap);
+    XFlush(d);
+  }
   return out;
 }
 

@@ -53,7 +53,7 @@ bool OuterBounds(Display* d, Window client, Window frame, const XWindowAttribute
   {
     ErrorTrap trap(d);
     if (!XGetWindowAttributes(d, client, &ca) ||
-        !XTranslateCoordinates(d, client, root, 0, 0, &cx, &cy, &child) || trap.Check())
+        !XTranslateCoordinates(d, client, root, 0, 0, &cx, &cy, &child) || trap.Seen())
       return false;
   }
   auto ext = frame != client ? Cardinals(d, client, A(d, "_NET_FRAME_EXTENTS"), XA_CARDINAL)
@@ -148,7 +148,7 @@ std::vector<WindowInfo> ListWindows(Display* d) {
     XWindowAttributes a;
     {
       ErrorTrap trap(d);
-      if (!XGetWindowAttributes(d, top, &a) || trap.Check()) continue;
+      if (!XGetWindowAttributes(d, top, &a) || trap.Seen()) continue;
     }
     if (a.c_class == InputOnly) continue;
     Window client = 0;
@@ -177,7 +177,7 @@ std::optional<WindowInfo> FindWindow(Display* d, Window client) {
   XWindowAttributes a;
   {
     ErrorTrap trap(d);
-    if (!XGetWindowAttributes(d, top, &a) || trap.Check()) return std::nullopt;
+    if (!XGetWindowAttributes(d, top, &a) || trap.Seen()) return std::nullopt;
   }
   // Only a window the list would show under this number.
   if (top != client && FindClient(d, top, 0) != client) return std::nullopt;
@@ -193,7 +193,7 @@ std::optional<Placement> PlaceWindow(Display* d, Window client) {
   XWindowAttributes ca;
   {
     ErrorTrap trap(d);
-    if (!p.frame || !XGetWindowAttributes(d, p.frame, &p.frame_attrs) || trap.Check())
+    if (!p.frame || !XGetWindowAttributes(d, p.frame, &p.frame_attrs) || trap.Seen())
       return std::nullopt;
   }
   if (!OuterBounds(d, client, p.frame, p.frame_attrs, &p.bounds, &ca)) return std::nullopt;
