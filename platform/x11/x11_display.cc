@@ -135,14 +135,16 @@ std::optional<unsigned long> Cardinal(Display* d, Window w, Atom prop, Atom type
   return v[0];
 }
 
-std::optional<std::string> Bytes(Display* d, Window w, Atom prop) {
-  Atom actual;
+namespace {
+
+// An 8-bit property's bytes and type; nullopt when absent or of another format.
+std::optional<std::string> Read8(Display* d, Window w, Atom prop, Atom* type) {
   int format;
   unsigned long n = 0, after = 0;
   unsigned char* data = nullptr;
   std::optional<std::string> out;
   ErrorTrap trap(d);
-  if (XGetWindowProperty(d, w, prop, 0, 1 << 16, False, AnyPropertyType, &actual, &format, &n,
+  if (XGetWindowProperty(d, w, prop, 0, 1 << 16, False, AnyPropertyType, type, &format, &n,
                          &after, &data) == Success &&
       data && format == 8) {
     out = std::string(reinterpret_cast<char*>(data), n);
@@ -151,29 +153,25 @@ std::optional<std::string> Bytes(Display* d, Window w, Atom prop) {
   return out;
 }
 
+}  // namespace
+
+std::optional<std::string> Bytes(Display* d, Window w, Atom prop) {
+  Atom type;
+  return Read8(d, w, prop, &type);
+}
+
 std::optional<std::string> Text(Display* d, Window w, Atom prop) {
-  Atom actual;
-  int format;
-  unsigned long n = 0, after = 0;
-  unsigned char* data = nullptr;
+  Atom type = None;
+  auto raw = Read8(d, w, prop, &type);
+  if (!raw || type == A(d, "UTF8_STRING")) return raw;
+  // STRING / COMPOUND_TEXT: converted by Xlib.
+  XTextProperty tp{reinterpret_cast<unsigned char*>(raw->data()), type, 8, raw->size()};
+  char** list = nullptr;
+  int count = 0;
   std::optional<std::string> out;
-  ErrorTrap trap(d);
-  if (XGetWindowProperty(d, w, prop, 0, 1 << 16, False, AnyPropertyType, &actual, &format, &n,
-                         &after, &data) == Success &&
-      data && format == 8) {
-    if (actual == A(d, "UTF8_STRING")) {
-      out = std::string(reinterpret_cast<char*>(data), n);
-    } else {
-      XTextProperty tp{data, actual, format, n};
-      char** list = nullptr;
-      int count = 0;
-      if (Xutf8TextPropertyToTextList(d, &tp, &list, &count) >= Success && count > 0 && list) {
-        out = std::string(list[0]);
-      }
-      if (list) XFreeStringList(list);
-    }
-  }
-  if (data) XFree(data);
+  if (Xutf8TextPropertyToTextList(d, &tp, &list, &count) >= Success && count > 0 && list)
+    out = std::string(list[0]);
+  if (list) XFreeStringList(list);
   return out;
 }
 

@@ -64,20 +64,12 @@ int Capture(uint32_t id, int repeat) {
   return 0;
 }
 
-bool PostKey(const std::u16string& run) {
+// A key-down / key-up pair: a Unicode run (keycode 0) or a key by keycode.
+bool PostKeyPair(const std::u16string& run, uint16_t keycode) {
   auto& ev = platform::Get().events();
   platform::Event e;
   e.type = platform::EventType::kKeyDown;
   e.unicode = run;
-  bool ok = ev.Post(platform::EventTap::kHID, e);
-  e.type = platform::EventType::kKeyUp;
-  return ev.Post(platform::EventTap::kHID, e) && ok;
-}
-
-bool PostSpecial(uint16_t keycode) {
-  auto& ev = platform::Get().events();
-  platform::Event e;
-  e.type = platform::EventType::kKeyDown;
   e.keycode = keycode;
   bool ok = ev.Post(platform::EventTap::kHID, e);
   e.type = platform::EventType::kKeyUp;
@@ -97,12 +89,12 @@ int Type(const std::string& file, double pause_ms) {
   for (size_t i = 0; i < text.size();) {
     char16_t c = text[i];
     if (c == u'\t' || c == u'\n' || c == u'\r') {
-      ok = PostSpecial(c == u'\t' ? 48 : 36) && ok;
+      ok = PostKeyPair(u"", c == u'\t' ? 48 : 36) && ok;
       i += (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ? 2 : 1;
     } else {
       size_t j = i;
       while (j < text.size() && j - i < 20 && text[j] != u'\t' && text[j] != u'\n' && text[j] != u'\r') ++j;
-      ok = PostKey(text.substr(i, j - i)) && ok;
+      ok = PostKeyPair(text.substr(i, j - i), 0) && ok;
       i = j;
     }
     std::this_thread::sleep_for(pause);
