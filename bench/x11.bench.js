@@ -17,7 +17,10 @@ function startDesktop() {
   if (process.env.KORVO_DESKTOP) return { dir: process.env.KORVO_DESKTOP, stop() {} };
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'korvo-bench-desktop-'));
   const r = spawnSync('bash', [path.join(ROOT, 'scripts', 'desktop-up.sh'), dir], { encoding: 'utf8', timeout: 90000 });
-  const stop = () => spawnSync('bash', [path.join(ROOT, 'scripts', 'desktop-down.sh'), dir], { timeout: 30000 });
+  const stop = () => {
+    spawnSync('bash', [path.join(ROOT, 'scripts', 'desktop-down.sh'), dir], { timeout: 30000 });
+    fs.rmSync(dir, { recursive: true, force: true });
+  };
   if (r.status !== 0) {
     stop();
     throw new Error(`desktop could not start: ${(r.stderr || '').trim().split('\n').pop()}`);

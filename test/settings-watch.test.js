@@ -8,8 +8,13 @@ const os = require('node:os');
 const path = require('node:path');
 const { startWatch } = require('./x11/watch');
 
+const sceneDirs = [];
+test.after(() => sceneDirs.forEach((d) => fs.rmSync(d, { recursive: true, force: true })));
+
 function sceneFile(apps) {
-  const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'korvo-watch-')), 'scene.json');
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'korvo-watch-'));
+  sceneDirs.push(dir);
+  const file = path.join(dir, 'scene.json');
   fs.writeFileSync(file, JSON.stringify({ apps }));
   return file;
 }

@@ -33,11 +33,13 @@ function start() {
     { encoding: 'utf8', timeout: 90000 });
   if (r.status !== 0) {
     spawnSync('bash', [path.join(ROOT, 'scripts', 'desktop-down.sh'), dir], { timeout: 30000 });
+    fs.rmSync(dir, { recursive: true, force: true });
     const why = (r.stderr || '').trim().split('\n').pop() || `desktop-up exited with ${r.status}`;
     return { skip: `x11 desktop could not start: ${why}` };
   }
   process.on('exit', () => {
     spawnSync('bash', [path.join(ROOT, 'scripts', 'desktop-down.sh'), dir], { timeout: 30000 });
+    fs.rmSync(dir, { recursive: true, force: true });
   });
   return { dir, owned: true };
 }
