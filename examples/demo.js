@@ -57,8 +57,54 @@ async function ghostCursor(elements) {
   addon.ghostRemoveSession('agent-2');
 }
 const main0 = (windows) => windows.find((w) => w.main) || windows[0];
+// KORVO_OZA_PLATFORM=x11: the same exports against the real X desktop named
+// by DISPLAY (for example one from scripts/desktop-up.sh).
+async function mainX11() {
+  if (sim.backendName() !== 'x11') {
+    console.error('no X display could be opened (DISPLAY); start one with: bash scripts/desktop-up.sh DIR && . DIR/env');
+    process.exit(1);
+  }
+  console.log(`platform backend: x11 on ${process.env.DISPLAY}; accessibility bus reachable: ${addon.isTrusted()}; ` +
+    `screen recording: ${addon.screenCaptureStatus()}`);
+
+  heading('applications');
+  const apps = addon.listApplications();
+  for (const a of apps) console.log(`${a.pid}  ${a.bundle_id}  ${a.name}${a.active ? '  (active)' : ''}`);
+
+  heading('displays and pointer');
+  console.log(JSON.stringify(addon.displays()), JSON.stringify(addon.cursorPoint()));
+
+  let shown = null;
+  for (const a of apps) {
+    heading(`windows of ${a.name}`);
+    for (const w of addon.listWindows(a.pid) || []) {
+      console.log(`#${w.index} id=${w.window_id} ${JSON.stringify(w.title)} bounds=${JSON.stringify(w.bounds)}` +
+        `${w.main ? ' main' : ''}${w.focused ? ' focused' : ''}${w.onscreen ? ' onscreen' : ''}`);
+      if (!shown && w.onscreen && w.window_id) shown = { app: a, window: w };
+    }
+  }
+
+  heading('window capture');
+  if (!shown) {
+    console.log('no on-screen window to capture');
+    return;
+  }
+  const shot = addon.captureWindowImage(shown.window.window_id, 'png');
+  if (!shot) {
+    console.log('capture answered null');
+    return;
+  }
+  const outDir = path.join(__dirname, '..', 'out');
+  fs.mkdirSync(outDir, { recursive: true });
+  const file = path.join(outDir, `${shown.app.bundle_id || shown.app.pid}-window.png`);
+  fs.writeFileSync(file, Buffer.from(shot.data, 'base64'));
+  const stats = addon.inspectPngContent(fs.readFileSync(file));
+  console.log(`wrote ${path.relative(process.cwd(), file)}: ${stats.width}x${stats.height} px of ` +
+    `${JSON.stringify(shown.window.title)}, ${stats.distinctColorBucketCount} colour buckets`);
+}
 
 async function main() {
+  if (process.env.KORVO_OZA_PLATFORM === 'x11') return mainX11();
   sim.reset();
   sim.loadSampleScene();
   console.log(`platform backend: ${sim.backendName()}; accessibility trusted: ${addon.isTrusted()}; ` +

@@ -7,9 +7,16 @@ cd "$(dirname "$0")/.."
 APT_PACKAGES=(cmake g++ make pkg-config libcairo2-dev libpng-dev
   libjpeg62-turbo-dev libsqlite3-dev libgtest-dev libbenchmark-dev libuv1-dev
   libfreetype-dev fonts-dejavu-core)
+# The x11 backend (built when these are present) and the real desktop its
+# tests start (scripts/desktop-up.sh): X server, buses, window manager, the
+# applications under test and the tools the tests check against.
+X11_PACKAGES=(libx11-dev libxext-dev libxtst-dev libxrandr-dev libxcomposite-dev
+  libxfixes-dev libxres-dev libxkbcommon-dev libxkbcommon-x11-dev libsystemd-dev
+  xvfb xauth xfonts-base dbus at-spi2-core libatk-adaptor openbox mousepad gtk-3-examples
+  x11-utils x11-xserver-utils x11-apps xdotool python3-pyatspi gir1.2-atspi-2.0 python3-xlib)
 
 missing=()
-for p in "${APT_PACKAGES[@]}"; do
+for p in "${APT_PACKAGES[@]}" "${X11_PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -17,7 +24,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
 fi
 
 if [ -f package-lock.json ]; then

@@ -5,6 +5,9 @@
 
 #include "platform/platform.h"
 #include "sim/services.h"
+#ifdef KORVO_HAVE_X11
+#include "x11/x11_services.h"
+#endif
 
 namespace platform {
 
@@ -34,6 +37,17 @@ class SteadyClock : public Clock {
 Platform& Select() {
   const char* env = std::getenv("KORVO_OZA_PLATFORM");
   std::string name = env ? env : "";
+  if (name == "x11") {
+#ifdef KORVO_HAVE_X11
+    std::string why;
+    if (Platform* x = x11::X11Platform(&why)) return *x;
+    sim::SimPlatform().log().Write("[platform] x11: " + why + "; using the simulated desktop");
+#else
+    sim::SimPlatform().log().Write(
+        "[platform] x11 backend not built; using the simulated desktop");
+#endif
+    return sim::SimPlatform();
+  }
   Platform& backend = sim::SimPlatform();
   if (!name.empty() && name != "sim") {
     backend.log().Write("[platform] unknown KORVO_OZA_PLATFORM \"" + name +

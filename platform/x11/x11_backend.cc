@@ -1,0 +1,194 @@
+// The x11 backend object and its small services: the host-loop hooks, the
+// log, security answers (Linux has no code signing and no capture
+// permission) and the private window-server entries that have an X meaning.
+#include <X11/Xutil.h>
+#include <X11/extensions/shape.h>
+#include <syslog.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "x11/x11_ax.h"
+#include "x11/x11_display.h"
+#include "x11/x11_services.h"
+#include "x11/x11_windows.h"
+
+namespace x11 {
+
+namespace {
+
+class Backend : public platform::Platform {
+ public:
+  Backend() : app_loop_(&workspace_) {}
+  const char* Name() const override { return "x11"; }
+  platform::Accessibility& ax() override { return ax_; }
+  platform::WindowServer& windows() override { return windows_; }
+  platform::Events& events() override { return events_; }
+  platform::Workspace& workspace() override { return workspace_; }
+  platform::Security& security() override { return security_; }
+  platform::KeyboardLayout& keyboard() override { return keyboard_; }
+  platform::PrivateApi& private_api() override { return private_api_; }
+  platform::AppLoop& app_loop() override { return app_loop_; }
+  platform::Clock& clock() override { return platform::SystemClock(); }
+  platform::Log& log() override { return log_; }
+
+ private:
+  X11Accessibility ax_;
+  X11WindowServer windows_;
+  X11Events events_;
+  X11Workspace workspace_;
+  X11Security security_;
+  X11Keyboard keyboard_;
+  X11PrivateApi private_api_;
+  X11AppLoop app_loop_;
+  X11Log log_;
+};
+
+// The connection id the core binds the event-mask query to.
+constexpr int32_t kConnectionId = 1;
+// Status codes of the event-mask query: unknown window / wrong connection.
+constexpr int32_t kBadWindow = 1000;
+constexpr int32_t kBadConnection = 1001;
+
+}  // namespace
+
+platform::Platform* X11Platform(std::string* why) {
+  static platform::Platform* backend = nullptr;
+  static std::once_flag once;
+  static std::string reason;
+  std::call_once(once, [] {
+    if (!DisplayReachable(&reason)) return;
+    backend = new Backend();
+    // From the start, so windows have their own pixels by the first capture.
+    StartWindowImages();
+  });
+  if (!backend && why) *why = reason;
+  return backend;
+}
+
+// ---- host loop ----
+
+void X11AppLoop::EnsureApplication() {
+  Display* d = Dpy();
+  if (!d || watching_.exchange(true)) return;
+  // Activation notifications: the root's _NET_ACTIVE_WINDOW changes.
+  XSelectInput(d, DefaultRootWindow(d), PropertyChangeMask);
+  XFlush(d);
+}
+
+bool X11AppLoop::DispatchNextEvent() {
+  Display* d = Dpy();
+  if (!d || !watching_ || XPending(d) == 0) return false;
+  XEvent e;
+  XNextEvent(d, &e);
+  if (e.type == PropertyNotify && e.xproperty.atom == A(d, "_NET_ACTIVE_WINDOW"))
+    workspace_->NoteActiveWindowChanged();
+  return true;
+}
+
+void X11AppLoop::RunOnce() {
+  RestoreKeymapIfIdle();
+  if (!watching_) EnsureApplication();
+}
+
+// ---- log ----
+
+void X11Log::Write(const std::string& line) {
+  static std::once_flag once;
+  std::call_once(once, [] { openlog("automation-addon", LOG_PID, LOG_USER); });
+  syslog(LOG_INFO, "%s", line.c_str());
+  const char* e = std::getenv("KORVO_OZA_LOG_STDERR");
+  if (e && std::strcmp(e, "1") == 0) fprintf(stderr, "%s\n", line.c_str());
+}
+
+// ---- security ----
+
+std::optional<platform::SigningInfo> X11Security::SigningInfoForPid(pid_t) { return std::nullopt; }
+std::optional<platform::SigningInfo> X11Security::SigningInfoForAuditToken(const platform::AuditToken&) {
+  return std::nullopt;
+}
+
+namespace {
+platform::RequirementResult NoCodeUnlessBlank(const std::string& requirement) {
+  // Nothing on Linux carries a code signature; only text that cannot be a
+  // requirement at all is refused as such.
+  bool blank = requirement.find_first_not_of(" \t\r\n") == std::string::npos;
+  return blank ? platform::RequirementResult::kInvalidRequirement
+               : platform::RequirementResult::kNoCode;
+}
+}  // namespace
+
+platform::RequirementResult X11Security::CheckRequirementForPid(pid_t, const std::string& r) {
+  return NoCodeUnlessBlank(r);
+}
+platform::RequirementResult X11Security::CheckRequirementForAuditToken(const platform::AuditToken&,
+                                                                       const std::string& r) {
+  return NoCodeUnlessBlank(r);
+}
+std::optional<pid_t> X11Security::ResponsiblePidForPid(pid_t) { return std::nullopt; }
+// Any client of an X display may read any window: capture needs no grant.
+std::optional<bool> X11Security::PreflightScreenCaptureAccess() { return true; }
+std::optional<bool> X11Security::RequestScreenCaptureAccess() { return true; }
+
+// ---- private window-server entries ----
+
+bool X11PrivateApi::Lookup(const char* library_path, const char* symbol) {
+  if (!library_path || !symbol || std::strcmp(library_path, platform::kSkyLightPath) != 0)
+    return false;
+  return std::strcmp(symbol, "SLSMainConnectionID") == 0 ||
+         std::strcmp(symbol, "SLSGetWindowEventMask") == 0;
+}
+
+void X11PrivateApi::EventPostToPid(pid_t, const platform::Event&) {}
+
+void X11PrivateApi::EventSetIntegerValueField(platform::Event* event, uint32_t field, int64_t value) {
+  if (event) event->integer_fields[field] = value;
+}
+
+void X11PrivateApi::EventSetWindowLocation(platform::Event* event, platform::Point window_local) {
+  if (event) event->window_location = window_local;
+}
+
+int32_t X11PrivateApi::PostEventRecordTo(const platform::ProcessSerialNumber&,
+                                         const std::array<uint8_t, 248>&) {
+  return -1;
+}
+
+int32_t X11PrivateApi::GetProcessForPid(pid_t, platform::ProcessSerialNumber*) { return -600; }
+
+int32_t X11PrivateApi::MainConnectionId() { return Dpy() ? kConnectionId : 0; }
+
+int32_t X11PrivateApi::GetWindowEventMask(int32_t connection, uint32_t window_id, uint32_t* mask) {
+  Display* d = Dpy();
+  if (!d || connection != kConnectionId) return kBadConnection;
+  XWindowAttributes a;
+  {
+    ErrorTrap trap(d);
+    if (!XGetWindowAttributes(d, window_id, &a) || trap.Check()) return kBadWindow;
+  }
+  long events = a.all_event_masks;
+  Window top = TopLevelOf(d, window_id);
+  XWindowAttributes ta;
+  if (top && top != window_id) {
+    ErrorTrap trap(d);
+    if (XGetWindowAttributes(d, top, &ta) && !trap.Check()) events |= ta.all_event_masks;
+  }
+  // An empty input shape lets clicks through, whatever is selected.
+  int count = 0, ordering = 0;
+  bool has_input = true;
+  {
+    ErrorTrap trap(d);
+    XRectangle* rects = XShapeGetRectangles(d, window_id, ShapeInput, &count, &ordering);
+    if (!trap.Check()) has_input = count > 0;
+    if (rects) XFree(rects);
+  }
+  bool takes_press = (events & ButtonPressMask) || a.override_redirect;
+  uint32_t m = 0;
+  if (events & KeyPressMask) m |= 1u << 10;
+  if (has_input && a.c_class == InputOutput && takes_press) m |= 0x2;
+  if (mask) *mask = m;
+  return 0;
+}
+
+}  // namespace x11

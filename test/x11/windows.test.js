@@ -1,0 +1,175 @@
+'use strict';
+// Windows, displays and window images on a real X desktop, checked against
+// what the X tools (xwininfo, xprop, xwd, xrandr) report.
+const test = require('node:test');
+const assert = require('node:assert');
+const sharp = require('sharp');
+const { addon, skip, run, waitFor, appPid, activeWindow, xGeometry } = require('./desktop');
+
+// The frame (top-level window) that holds a client, walking up with xwininfo.
+function frameOf(id) {
+  let w = id;
+  for (let i = 0; i < 8; i++) {
+    const tree = run('xwininfo', ['-tree', '-id', String(w)]);
+    const root = Number(/Root window id: (0x[0-9a-f]+)/.exec(tree)[1]);
+    const parent = Number(/Parent window id: (0x[0-9a-f]+)/.exec(tree)[1]);
+    if (parent === root) return w;
+    w = parent;
+  }
+  throw new Error(`no frame for ${id}`);
+}
+
+// An xwd dump of a depth-24 window as RGBA: xwd stores 24-bit ZPixmap pixels
+// packed in 3 bytes (B, G, R), rows bytes_per_line apart.
+function xwdImage(id) {
+  const buf = run('xwd', ['-silent', '-id', String(id)], { encoding: 'buffer' });
+  const u32 = (o) => buf.readUInt32BE(o);
+  const headerSize = u32(0);
+  const width = u32(16), height = u32(20), byteOrder = u32(28), bpp = u32(44), bpl = u32(48);
+  const ncolors = u32(76);
+  assert.strictEqual(bpp, 24);
+  assert.strictEqual(byteOrder, 0);
+  const data = buf.subarray(headerSize + ncolors * 12);
+  const rgba = Buffer.alloc(width * height * 4);
+  for (let y = 0; y < height; y++) {
+    for (let x = 0; x < width; x++) {
+      const s = y * bpl + x * 3, d = (y * width + x) * 4;
+      rgba[d] = data[s + 2];
+      rgba[d + 1] = data[s + 1];
+      rgba[d + 2] = data[s];
+      rgba[d + 3] = 255;
+    }
+  }
+  return { width, height, rgba };
+}
+
+async function decodePng(base64) {
+  const { data, info } = await sharp(Buffer.from(base64, 'base64')).ensureAlpha().raw()
+    .toBuffer({ resolveWithObject: true });
+  return { width: info.width, height: info.height, rgba: data };
+}
+
+function outerBounds(id) {
+  const { client: [x, y, w, h], extents: [l, r, t, b] } = xGeometry(id);
+  return [x - l, y - t, w + l + r, h + t + b];
+}
+
+test.describe('x11 windows and displays', { skip }, () => {
+  const editor = appPid('mousepad');
+  const factory = appPid('gtk3-widget-factory');
+
+  test('listWindows and the probe list show each application\'s window with its pid, title and outer bounds', () => {
+    for (const [pid, title] of [[editor, /Mousepad$/], [factory, /widget-factory/]]) {
+      const list = addon.listWindows(pid);
+      assert.strictEqual(list.length, 1, `one window for pid ${pid}`);
+      const w = list[0];
+      assert.match(w.title, title);
+      assert.deepStrictEqual(w.bounds, outerBounds(w.window_id));
+      assert.strictEqual(w.onscreen, true);
+      const probe = addon.screenCaptureProbeWindows().find((p) => p.windowId === w.window_id);
+      assert.ok(probe, 'the window is in the on-screen list');
+      assert.strictEqual(probe.ownerPid, pid);
+      assert.strictEqual(probe.layer, 0);
+      assert.match(probe.title, title);
+      const [x, y, width, height] = w.bounds;
+      assert.deepStrictEqual(probe.bounds, { x, y, width, height });
+      assert.strictEqual(probe.acceptsLeftMouseDown, true);
+      const pidOf = Number(/= (\d+)/.exec(run('xprop', ['-id', String(w.window_id), '_NET_WM_PID']))[1]);
+      assert.strictEqual(pidOf, pid);
+    }
+  });
+
+  test('a moved window reports its new outer bounds', () => {
+    const [w] = addon.listWindows(editor);
+    const to = w.bounds[0] === 40 ? ['80', '90'] : ['40', '60'];
+    run('xdotool', ['windowmove', String(w.window_id), ...to]);
+    const moved = waitFor(() => {
+      const b = addon.listWindows(editor)[0].bounds;
+      return b[0] !== w.bounds[0] || b[1] !== w.bounds[1] ? b : null;
+    }, 5000, 'the window to move');
+    assert.deepStrictEqual(moved, outerBounds(w.window_id));
+    assert.deepStrictEqual(moved.slice(2), w.bounds.slice(2));
+  });
+
+  test('the window image matches xwd of the same window pixel for pixel, and covering it changes nothing', async () => {
+    // The factory stays active, so the editor draws no blinking caret and
+    // its frame keeps the inactive look through every read.
+    assert.ok(addon.activateApplication(factory));
+    const [fw] = addon.listWindows(factory);
+    waitFor(() => activeWindow() === fw.window_id, 5000, 'the factory to be active');
+    const [w] = addon.listWindows(editor);
+    const moveFactory = (x, y) => {
+      run('xdotool', ['windowmove', String(fw.window_id), String(x), String(y)]);
+      waitFor(() => addon.listWindows(factory)[0].bounds[0] === x, 5000, 'the factory to move');
+    };
+    // Covered: the factory lies over the editor's lower part.
+    const coveredImage = async () => {
+      moveFactory(w.bounds[0] + 100, w.bounds[1] + 200);
+      const png = await decodePng(addon.captureWindowImage(w.window_id, 'png').data);
+      moveFactory(w.bounds[0] + w.bounds[2] + 50, w.bounds[1]);
+      return png;
+    };
+    let covered = await coveredImage();
+    assert.deepStrictEqual([covered.width, covered.height], w.bounds.slice(2));
+
+    const frame = frameOf(w.window_id);
+    const info = run('xwininfo', ['-id', String(frame)]);
+    const fx = Number(/Absolute upper-left X:\s+(-?\d+)/.exec(info)[1]);
+    const fy = Number(/Absolute upper-left Y:\s+(-?\d+)/.exec(info)[1]);
+    const bw = Number(/Border width:\s+(\d+)/.exec(info)[1]);
+    // xwd includes the frame's border: its origin is the frame's outer corner.
+    const ox = w.bounds[0] - (fx - bw), oy = w.bounds[1] - (fy - bw);
+    const firstDifference = (png, ref, dx, dy) => {
+      for (let y = 0; y < png.height; y++) {
+        for (let x = 0; x < png.width; x++) {
+          const a = (y * png.width + x) * 4, b = ((y + dy) * ref.width + (x + dx)) * 4;
+          if (png.rgba.compare(ref.rgba, b, b + 4, a, a + 4) !== 0) {
+            return `pixel ${x},${y}: ${[...png.rgba.subarray(a, a + 4)]} vs ${[...ref.rgba.subarray(b, b + 4)]}`;
+          }
+        }
+      }
+      return null;
+    };
+    let mismatch = null;
+    // A repaint may land between reads: a few attempts, never a wait.
+    for (let attempt = 0; attempt < 3; attempt++) {
+      // A repaint caught in the covered read (a fading scroll bar, say) is
+      // read again too.
+      if (attempt > 0) covered = await coveredImage();
+      const uncovered = await decodePng(addon.captureWindowImage(w.window_id, 'png').data);
+      mismatch = firstDifference(uncovered, xwdImage(frame), ox, oy) ||
+        firstDifference(covered, uncovered, 0, 0);
+      if (!mismatch) break;
+    }
+    assert.strictEqual(mismatch, null);
+    assert.ok(addon.inspectPngContent(Buffer.from(addon.captureWindowImage(w.window_id, 'png').data, 'base64'))
+      .distinctColorBucketCount > 1, 'the capture is not blank');
+  });
+
+  test('window numbers that name no window give no image', () => {
+    assert.strictEqual(addon.captureWindowImage(0x7ffffff0), null);
+    assert.strictEqual(addon.captureWindowImage(0), null);
+  });
+
+  test('two RandR monitors give two displays; the first is main at the origin', (t) => {
+    run('xrandr', ['--setmonitor', 'korvo-left', '960/254x1080/286+0+0', 'screen']);
+    t.after(() => {
+      run('xrandr', ['--delmonitor', 'korvo-left']);
+      run('xrandr', ['--delmonitor', 'korvo-right']);
+    });
+    run('xrandr', ['--setmonitor', 'korvo-right', '960/254x1080/286+960+0', 'none']);
+    const list = addon.displays();
+    assert.strictEqual(list.length, 2);
+    assert.deepStrictEqual(list.map((d) => d.bounds), [[0, 0, 960, 1080], [960, 0, 960, 1080]]);
+    assert.deepStrictEqual(list.map((d) => d.main), [true, false]);
+    assert.deepStrictEqual(list.map((d) => d.scale_factor), [1, 1]);
+  });
+
+  test('cursorPoint follows the pointer', () => {
+    run('xdotool', ['mousemove', '321', '234']);
+    assert.deepStrictEqual(waitFor(() => {
+      const p = addon.cursorPoint();
+      return p.x === 321 && p.y === 234 ? p : null;
+    }, 3000, 'the pointer'), { x: 321, y: 234 });
+  });
+});
