@@ -50,3 +50,22 @@ test('work in flight keeps the host alive until its promise settles', () => {
   assert.strictEqual(child.status, 0, child.stderr);
   assert.deepStrictEqual(JSON.parse(child.stdout), { settled: true, got: true });
 });
+
+test('a background open whose completion never comes settles after its bound and lets the host exit', () => {
+  const child = runChild(`
+    sim.injectFault({ op: 'OpenApplication', error: 'no_answer' });
+    const started = sim.clockNow();
+    addon.openApplicationInBackgroundAsync('com.korvo.Calc', null).then((v) => {
+      const waited = sim.clockNow() - started;
+      const logged = sim.logLines().filter((l) => l.includes('background-app-open'));
+      process.stdout.write(JSON.stringify({ v, waited: waited >= 60000, logged }));
+    });
+    // The bound runs on the platform clock: move it past 60 s.
+    setTimeout(() => sim.advanceClock(61000), 20);
+  `);
+  assert.strictEqual(child.error, undefined, 'the host did not exit by itself');
+  assert.strictEqual(child.status, 0, child.stderr);
+  assert.deepStrictEqual(JSON.parse(child.stdout), {
+    v: false, waited: true, logged: ['[Vantor][background-app-open] completion_timeout_ms=60000'],
+  });
+});

@@ -281,3 +281,25 @@ test('window pictures', () => {
   assert.ok(colours.size > 5, 'the picture has content');
   assert.equal(sim.windowImage(4242), null);
 });
+
+test('defaults a newcomer relies on', async (t) => {
+  await t.test('text elements take a selection; other elements do not', () => {
+    sim.loadSampleScene();
+    assert.ok(sim.element('textpad.text').settable.includes('AXSelectedTextRange'));
+    assert.ok(!sim.element('textpad.bold').settable.includes('AXSelectedTextRange'));
+    const text = probe.hold('textpad.text');
+    assert.deepEqual(probe.setAttribute(text, 'AXSelectedTextRange', { range: [0, 2] }), { error: 0 });
+    const bold = probe.hold('textpad.bold');
+    assert.notDeepEqual(probe.setAttribute(bold, 'AXSelectedTextRange', { range: [0, 2] }), { error: 0 });
+  });
+  await t.test('an application reports the messaging time-out its calls wait for', () => {
+    sim.loadSampleScene();
+    assert.equal(sim.app(501).messagingTimeout, 6);
+    const app = probe.createApplication(501);
+    probe.setMessagingTimeout(app, 1.5);
+    assert.equal(sim.app(501).messagingTimeout, 1.5);
+    const system = probe.systemWide();
+    probe.setMessagingTimeout(system, 2.5);
+    assert.equal(sim.app(502).messagingTimeout, 2.5, 'the system-wide setting applies to the rest');
+  });
+});

@@ -74,11 +74,24 @@ export type CapturePhase =
   | 'window_stabilize' | 'window_metadata' | 'tree_traversal' | 'menu_traversal'
   | 'final_identity_check' | 'app_snapshot' | 'native_complete' | 'unknown';
 
+export type CaptureOperation =
+  | 'none' | 'capture_mutex_wait' | 'trust_probe' | 'process_identity' | 'create_application'
+  | 'cg_window_scan' | 'set_attribute:AXManualAccessibility'
+  | 'set_attribute:AXEnhancedUserInterface' | 'copy_attribute:AXRole' | 'copy_attribute:AXSubrole'
+  | 'copy_attribute:AXTitle' | 'copy_attribute:AXDescription' | 'copy_attribute:AXTitleUIElement'
+  | 'copy_attribute:AXHelp' | 'copy_attribute:AXIdentifier' | 'copy_attribute:AXValue'
+  | 'copy_attribute:AXPosition' | 'copy_attribute:AXSize' | 'copy_attribute:AXEnabled'
+  | 'copy_attribute:AXFocused' | 'copy_attribute:AXMain' | 'copy_attribute:AXChildren'
+  | 'copy_attribute:AXFocusedWindow' | 'copy_attribute:AXMainWindow' | 'copy_attribute:AXWindows'
+  | 'copy_attribute:AXParent' | 'copy_attribute:AXMenuBar' | 'copy_action_names'
+  | 'copy_multiple_attribute_values' | 'is_attribute_settable:AXValue' | 'get_window_id'
+  | 'app_snapshot' | 'unknown';
+
 export interface CaptureDiagnostic {
   pid: number;
   window_id: number | null;
   phase: CapturePhase;
-  last_ax_operation: string;
+  last_ax_operation: CaptureOperation;
   nodes_visited: number;
   elapsed_ms: number;
   deadline_exceeded: boolean;

@@ -3,8 +3,12 @@
 // the asynchronous form carries that answer to the host thread through a
 // thread-safe function, delivering at most once.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "conventions.h"
 #include "exports.h"
@@ -94,13 +98,58 @@ struct BackgroundApplicationOpenResult {
   bool ok = false;
   int64_t error_code = 0;
   pid_t pid = 0;
+  bool timed_out = false;  // the completion never came within the bound
 };
+
+// A completion that never arrives must not keep the host alive for ever: the
+// promise keeps the host running this long at most, then resolves as not
+// opened.
+constexpr auto kOpenCompletionBound = std::chrono::seconds(60);
 
 // Shared by the completion handler (any thread): at most one delivery.
 struct OpenDelivery {
   std::atomic<bool> delivered{false};
   napi_threadsafe_function tsfn = nullptr;
+  std::mutex mu;
+  std::condition_variable cv;  // wakes the bound's watchdog on delivery
 };
+
+// Hands a result to the host thread once, from whichever side gets there
+// first (the completion or the bound), and lets go of the thread-safe
+// function so the host is free to exit.
+void Deliver(const std::shared_ptr<OpenDelivery>& delivery, BackgroundApplicationOpenResult* result) {
+  bool expected = false;
+  if (!delivery->delivered.compare_exchange_strong(expected, true)) {
+    delete result;
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> l(delivery->mu);
+  }
+  delivery->cv.notify_all();
+  if (napi_call_threadsafe_function(delivery->tsfn, result, napi_tsfn_nonblocking) != napi_ok) {
+    delete result;
+  }
+  napi_release_threadsafe_function(delivery->tsfn, napi_tsfn_release);
+}
+
+// Waits on the platform clock for the completion; past the bound, answers
+// "not opened" in its place.
+void StartCompletionBound(std::shared_ptr<OpenDelivery> delivery) {
+  std::thread([delivery] {
+    auto& clock = platform::Get().clock();
+    const platform::TimePoint deadline =
+        clock.Now() + std::chrono::duration_cast<platform::Duration>(kOpenCompletionBound);
+    {
+      std::unique_lock<std::mutex> lock(delivery->mu);
+      if (clock.WaitUntil(lock, delivery->cv, deadline, [&] { return delivery->delivered.load(); }))
+        return;
+    }
+    auto* result = new (std::nothrow) BackgroundApplicationOpenResult();
+    if (result) result->timed_out = true;
+    Deliver(delivery, result);
+  }).detach();
+}
 
 void ResolveOpen(napi_env env, OpenPromiseRecord* record, napi_value value) {
   if (!record->deferred) return;
@@ -120,6 +169,10 @@ void DeliverOpenResult(napi_env env, napi_value, void* context, void* data) {
   if (!result) {
     ResolveOpen(env, record, Napi::Boolean::New(e, false));
     return;
+  }
+  if (result->timed_out) {
+    LogLine("[Vantor][background-app-open] completion_timeout_ms=" +
+            std::to_string(std::chrono::milliseconds(kOpenCompletionBound).count()));
   }
   if (!result->ok && result->error_code != 0) LogCompletionError(result->error_code);
   if (result->ok && result->pid >= 1) {
@@ -189,20 +242,16 @@ Napi::Value OpenApplicationInBackgroundAsync(const Napi::CallbackInfo& info) {
 
   platform::Get().workspace().OpenApplication(
       url, BackgroundConfiguration(), [delivery](int64_t error_code, pid_t pid) {
-        bool expected = false;
-        if (!delivery->delivered.compare_exchange_strong(expected, true)) return;
+        if (delivery->delivered.load()) return;
         auto* result = new (std::nothrow) BackgroundApplicationOpenResult();
         if (result) {
           result->ok = error_code == 0 && pid > 0;
           result->error_code = error_code;
           result->pid = pid > 0 ? pid : 0;
         }
-        if (napi_call_threadsafe_function(delivery->tsfn, result, napi_tsfn_nonblocking) !=
-            napi_ok) {
-          delete result;
-        }
-        napi_release_threadsafe_function(delivery->tsfn, napi_tsfn_release);
+        Deliver(delivery, result);
       });
+  StartCompletionBound(delivery);
   return Napi::Value(env, promise);
 }
 

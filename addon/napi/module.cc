@@ -3,6 +3,7 @@
 // groups of names exist only while KORVO_OZA_LIVE_NATIVE is exactly "1".
 #include <node_api.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -227,6 +228,16 @@ void RegisterPip(napi_env env, napi_value exports) {
 }
 
 napi_value Init(napi_env env, napi_value exports) {
+  // One load per process: a second environment (a worker thread loading the
+  // binary itself) would share process-wide tables bound to the first
+  // thread's event loop.
+  static std::atomic<bool> loaded{false};
+  if (loaded.exchange(true)) {
+    napi_throw_error(env, nullptr,
+                     "automation-addon is already loaded in this process; load it once, from the "
+                     "main thread");
+    return exports;
+  }
   RecordMainThread(Napi::Env(env));
   RegisterTable(env, exports, kInitExports, LiveGateOpen());
   RegisterBackgroundInput(env, exports);

@@ -117,7 +117,12 @@ Json AppJson(World& w, const App& a) {
   o.set("focusedWindow", a.focused_window_id.empty() ? Json() : Json(a.focused_window_id));
   o.set("mainWindow", a.main_window_id.empty() ? Json() : Json(a.main_window_id));
   o.set("focusedElement", a.focused_element_id.empty() ? Json() : Json(a.focused_element_id));
-  o.set("messagingTimeout", Json(a.messaging_timeout));
+  // The time-out the application's calls wait for: its own, else the one set
+  // on the system-wide element, else the platform default.
+  double timeout = a.messaging_timeout > 0 ? a.messaging_timeout
+                   : w.global_timeout > 0  ? w.global_timeout
+                                           : DefaultTimeoutSeconds();
+  o.set("messagingTimeout", Json(timeout));
   o.set("manualAccessibility", Attr(*a.element, "AXManualAccessibility"));
   o.set("enhancedUserInterface", Attr(*a.element, "AXEnhancedUserInterface"));
   return o;

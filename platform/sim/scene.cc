@@ -196,7 +196,11 @@ NodePtr BuildElement(BuildCtx& c, const Json& spec, const NodePtr& parent,
   n->parent = parent;
   n->role = spec["role"].str_or("AXGroup");
   n->actions = DefaultActions(n->role);
-  if (kTextRoles.count(n->role)) n->settable.insert("AXValue");
+  if (kTextRoles.count(n->role)) {
+    // Text fields take a value and a selection, as real ones do.
+    n->settable.insert("AXValue");
+    n->settable.insert("AXSelectedTextRange");
+  }
   if (n->role == "AXSlider") n->settable.insert("AXValue");
   if (kFocusableRoles.count(n->role)) n->settable.insert("AXFocused");
   if (spec.has("windowNumber")) n->window_number = static_cast<uint32_t>(spec["windowNumber"].as_int());

@@ -284,7 +284,15 @@ void SceneChecker::ElementKeys(const Json& spec, const std::string& path, const 
       String(v, p);
     } else if (key == "attributes") {
       if (Object(v, p, "an object of attribute name -> value"))
-        for (const auto& [name, value] : v.members()) AttributeValue(value, KeyPath(p, name));
+        for (const auto& [name, value] : v.members()) {
+          // The sim computes these itself; given here they would be ignored.
+          if (name == "AXPosition" || name == "AXSize")
+            Fail(KeyPath(p, name), "no " + name + " under attributes (give the element a frame)");
+          else if (name == "AXActionNames")
+            Fail(KeyPath(p, name), "no AXActionNames under attributes (give the element actions)");
+          else
+            AttributeValue(value, KeyPath(p, name));
+        }
     } else if (key == "frame") {
       if (!v.is_null()) Rect(v, p);
     } else if (key == "actions") {
