@@ -77,7 +77,9 @@ test.describe('reading and editing elements of the editor', () => {
     const keys = Object.keys(read);
     assert.deepStrictEqual(keys, order.filter((k) => keys.includes(k)));
 
-    // Text areas of the scene take a selection once it is settable.
+    // Text areas take a selection by default; one whose selection is not
+    // settable refuses it.
+    sim.setElement('textpad.text', { notSettable: ['AXSelectedTextRange'] });
     assert.deepStrictEqual(addon.selectText(text, 0, 5), { ok: false, axError: 'attribute_unsupported' });
     sim.setElement('textpad.text', { settable: ['AXValue', 'AXFocused', 'AXSelectedTextRange'] });
     assert.deepStrictEqual(addon.selectText(text, 0, 5), { ok: true, axError: null });
