@@ -54,13 +54,13 @@ class ApplicationIconWorker : public KvAsyncWorker {
 
   void OnOK() override {
     Napi::Env env = Env();
-    Napi::Value text = result_.empty() ? Napi::Value() : Base64ToNapi(env, result_);
+    Napi::Value text = result_.empty() ? Napi::Value() : Base64ToNapi(env, std::move(result_));
     Deferred().Resolve(text.IsEmpty() ? env.Null() : text);
   }
 
  private:
   int32_t pid_;
-  std::string result_;
+  Base64Text result_;
 };
 
 }  // namespace

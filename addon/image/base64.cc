@@ -156,20 +156,22 @@ void EncodeInto(const uint8_t* data, size_t n, char* out) {
 
 }  // namespace
 
-std::string Base64Encode(const uint8_t* data, size_t n) {
-  // The text is built in cache-sized pieces appended to a string reserved at
-  // its final length: zero-filling the whole string first would cost one more
-  // pass over memory than the encoding itself.
-  constexpr size_t kChunk = 12288;  // a multiple of 3, 12 and 24: no padding inside
-  std::string text;
-  text.reserve(Base64EncodedLength(n));
-  char piece[Base64EncodedLength(kChunk)];
-  for (size_t i = 0; i < n; i += kChunk) {
-    const size_t len = std::min(kChunk, n - i);
-    EncodeInto(data + i, len, piece);
-    text.append(piece, Base64EncodedLength(len));
-  }
+Base64Text Base64EncodeText(const uint8_t* data, size_t n) {
+  Base64Text text;
+  const size_t len = Base64EncodedLength(n);
+  if (len == 0) return text;
+  // malloc, not new[]: the buffer may be handed to the engine, which frees
+  // it through a plain function.
+  char* out = static_cast<char*>(std::malloc(len));
+  if (!out) return text;
+  EncodeInto(data, n, out);
+  text.bytes_.reset(out);
+  text.size_ = len;
   return text;
+}
+
+std::string Base64Encode(const uint8_t* data, size_t n) {
+  return Base64EncodeText(data, n).str();
 }
 
 }  // namespace addon

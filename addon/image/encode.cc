@@ -299,7 +299,11 @@ EncodedImageData EncodeImageData(const platform::Image& image, const std::string
 
   record.ok = true;
   record.format = jpeg ? "jpeg" : "png";
-  record.data = Base64Encode(sink.bytes.data(), sink.bytes.size());
+  record.data = Base64EncodeText(sink.bytes.data(), sink.bytes.size());
+  if (record.data.empty()) {
+    record.ok = false;
+    record.format.clear();
+  }
   return record;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "image/base64.h"
 #include "platform/value.h"
 
 namespace addon {
@@ -13,7 +14,7 @@ namespace addon {
 struct EncodedImageData {
   bool ok = false;
   std::string format;  // "png" or "jpeg" when ok
-  std::string data;    // the encoded bytes in Base64 when ok
+  Base64Text data;     // the encoded bytes in Base64 when ok
 };
 
 // Longest side of an encoded image; larger images are scaled down to it.

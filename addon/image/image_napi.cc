@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <new>
 
@@ -32,7 +33,7 @@ CreateExternalLatin1 ExternalLatin1Entry() {
   return entry;
 }
 
-void DeleteText(napi_env, void*, void* hint) { delete static_cast<std::string*>(hint); }
+void FreeText(napi_env, void* data, void*) { std::free(data); }
 
 Napi::Value ToNapi(Napi::Env env, napi_value value, napi_status status) {
   return status == napi_ok ? Napi::Value(env, value) : Napi::Value();
@@ -40,45 +41,53 @@ Napi::Value ToNapi(Napi::Env env, napi_value value, napi_status status) {
 
 }  // namespace
 
-Napi::Value Base64ToNapi(Napi::Env env, const std::string& text) {
+Napi::Value Base64ToNapi(Napi::Env env, std::string_view text) {
   // Base64 is ASCII: a one-byte string is exact and is built by a plain copy,
   // without the UTF-8 decoding pass (which costs more than encoding itself).
   napi_value value = nullptr;
   return ToNapi(env, value, napi_create_string_latin1(env, text.data(), text.size(), &value));
 }
 
-Napi::Value Base64ToNapi(Napi::Env env, std::string&& text) {
+Napi::Value Base64ToNapi(Napi::Env env, Base64Text&& text) {
   CreateExternalLatin1 create = ExternalLatin1Entry();
-  if (!create || text.size() < kExternalTextMinBytes) return Base64ToNapi(env, text);
-  auto* owned = new (std::nothrow) std::string(std::move(text));
-  if (!owned) return Napi::Value();
+  if (!create || text.size() < kExternalTextMinBytes) return Base64ToNapi(env, text.view());
+  const size_t size = text.size();
+  char* owned = text.Release();
   napi_value value = nullptr;
   bool copied = false;
   // The engine keeps the characters until its finalizer frees them; when it
   // copies instead, it has already run the finalizer.
-  napi_status status =
-      create(env, owned->data(), owned->size(), DeleteText, owned, &value, &copied);
+  napi_status status = create(env, owned, size, FreeText, nullptr, &value, &copied);
   if (status != napi_ok && !copied) {
     // Not taken over: fall back to a copy, then free the text.
-    Napi::Value fallback = env.IsExceptionPending() ? Napi::Value() : Base64ToNapi(env, *owned);
-    delete owned;
+    Napi::Value fallback = env.IsExceptionPending()
+                               ? Napi::Value()
+                               : Base64ToNapi(env, std::string_view(owned, size));
+    std::free(owned);
     return fallback;
   }
   return ToNapi(env, value, status);
 }
 
+namespace {
+// {format, data} around an already converted text; null when it failed.
+Napi::Value ImageObject(Napi::Env env, const std::string& format, Napi::Value data) {
+  if (data.IsEmpty()) return env.Null();  // the failure stays pending
+  Napi::Object obj = Napi::Object::New(env);
+  SetKey(obj, "format", Napi::String::New(env, format));
+  SetKey(obj, "data", data);
+  return obj;
+}
+}  // namespace
+
 Napi::Value EncodedImageToNapi(Napi::Env env, const EncodedImageData& record) {
-  return EncodedImageToNapi(env, EncodedImageData(record));
+  if (!record.ok) return env.Null();
+  return ImageObject(env, record.format, Base64ToNapi(env, record.data.view()));
 }
 
 Napi::Value EncodedImageToNapi(Napi::Env env, EncodedImageData&& record) {
   if (!record.ok) return env.Null();
-  Napi::Value data = Base64ToNapi(env, std::move(record.data));
-  if (data.IsEmpty()) return env.Null();  // the failure stays pending
-  Napi::Object obj = Napi::Object::New(env);
-  SetKey(obj, "format", Napi::String::New(env, record.format));
-  SetKey(obj, "data", data);
-  return obj;
+  return ImageObject(env, record.format, Base64ToNapi(env, std::move(record.data)));
 }
 
 Napi::Value EncodeImage(Napi::Env env, const platform::Image& image, const std::string& format,

@@ -12,8 +12,8 @@ namespace addon {
 
 // Base64 text as a JavaScript string. The rvalue form hands large texts to
 // the engine without copying them when the host can take them over.
-Napi::Value Base64ToNapi(Napi::Env env, const std::string& text);
-Napi::Value Base64ToNapi(Napi::Env env, std::string&& text);
+Napi::Value Base64ToNapi(Napi::Env env, std::string_view text);
+Napi::Value Base64ToNapi(Napi::Env env, Base64Text&& text);
 
 Napi::Value EncodedImageToNapi(Napi::Env env, const EncodedImageData& record);
 Napi::Value EncodedImageToNapi(Napi::Env env, EncodedImageData&& record);

@@ -53,7 +53,7 @@ Napi::Value Base64(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
   if (info.Length() < 1 || !info[0].IsTypedArray()) return env.Null();
   auto bytes = info[0].As<Napi::Uint8Array>();
-  std::string text = Base64Encode(bytes.Data(), bytes.ByteLength());
+  addon::Base64Text text = addon::Base64EncodeText(bytes.Data(), bytes.ByteLength());
   if (info.Length() > 1 && info[1].IsBoolean() && !info[1].As<Napi::Boolean>().Value()) {
     return Napi::Number::New(env, static_cast<double>(text.size()));
   }

@@ -17,7 +17,7 @@ using testing::MakeBitmap;
 using testing::PixelAt;
 
 std::vector<uint8_t> Bytes(const EncodedImageData& record) {
-  auto bytes = testing::Base64Decode(record.data);
+  auto bytes = testing::Base64Decode(record.data.str());
   EXPECT_TRUE(bytes.has_value());
   return bytes.value_or(std::vector<uint8_t>{});
 }
@@ -104,13 +104,13 @@ TEST(ImageEncode, FormatIsJpegOnlyForExactLowerCaseNames) {
     const EncodedImageData r = EncodeImageData(bmp, name, 0.8);
     ASSERT_TRUE(r.ok) << name;
     EXPECT_EQ(r.format, "jpeg") << name;
-    EXPECT_EQ(r.data.rfind("/9j/", 0), 0u) << name;  // FF D8 FF
+    EXPECT_EQ(r.data.view().rfind("/9j/", 0), 0u) << name;  // FF D8 FF
   }
   for (const char* name : {"png", "", "JPEG", "Jpg", "jpeg ", "gif", "image/jpeg"}) {
     const EncodedImageData r = EncodeImageData(bmp, name, 0.8);
     ASSERT_TRUE(r.ok) << name;
     EXPECT_EQ(r.format, "png") << name;
-    EXPECT_EQ(r.data.rfind("iVBORw0KGgo", 0), 0u) << name;  // the PNG signature
+    EXPECT_EQ(r.data.view().rfind("iVBORw0KGgo", 0), 0u) << name;  // the PNG signature
   }
 }
 

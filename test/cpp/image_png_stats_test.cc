@@ -221,7 +221,7 @@ TEST(PngStats, RejectsWhatIsNotOnePng) {
 
   auto jpeg = EncodeImageData(testing::MakeBitmap(16, 16, 0x204060ff), "jpeg", 0.8);
   ASSERT_TRUE(jpeg.ok);
-  EXPECT_FALSE(Inspect(*testing::Base64Decode(jpeg.data)).has_value());
+  EXPECT_FALSE(Inspect(*testing::Base64Decode(jpeg.data.str())).has_value());
 
   // An animation of two frames is more than one image; one frame is fine.
   const std::vector<uint8_t> two_frames = {0, 0, 0, 2, 0, 0, 0, 0};
