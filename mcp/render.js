@@ -119,7 +119,7 @@ function renderSnapshot(snap, { maxChars, raw }) {
   if (tree.shown < total) {
     own.push(
       `[truncated: ${tree.shown} of ${total} elements shown within max_chars ${maxChars}; ` +
-        'snapshot one window (window_id) or raise max_chars]'
+        'raise max_chars to see the rest]'
     );
   }
   const app = [...head, ...tree.lines];
