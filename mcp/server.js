@@ -43,7 +43,13 @@ function parseArgs(argv) {
 // The scene goes into the simulated desktop only; another backend drives a
 // real desktop and has nothing to load.
 function loadScene(scene, log) {
-  const sim = require('../sim');
+  let sim;
+  try {
+    sim = require('../sim');
+  } catch (err) {
+    log(`automation-mcp: no simulated desktop here (${err.message}); --scene ignored`);
+    return;
+  }
   const backend = sim.backendName();
   if (backend !== 'sim') {
     if (scene !== SAMPLE_SCENE) log(`automation-mcp: backend ${backend}: --scene ignored`);

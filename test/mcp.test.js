@@ -106,95 +106,66 @@ test.describe('the tool server on the sample scene', () => {
     await s.sim('loadSampleScene');
   });
 
-  test('offers the tools whose exports are built, each with a closed object schema', async () => {
+  test('offers the tools whose exports are built, with closed schemas; the mouse tools wait', async () => {
     const { tools } = await s.client.listTools();
     assert.deepStrictEqual(tools.map((t) => t.name).sort(), [
       'activate_app', 'check_permissions', 'click', 'launch_app', 'list_apps', 'list_windows',
       'press_key', 'release', 'screenshot', 'set_value', 'snapshot', 'type_text',
     ]);
-    for (const t of tools) {
-      assert.strictEqual(t.inputSchema.type, 'object', t.name);
-      assert.strictEqual(t.inputSchema.additionalProperties, false, t.name);
-      assert.ok(t.description.length > 20, t.name);
-    }
-    assert.deepStrictEqual(tools.find((t) => t.name === 'snapshot').inputSchema.required, ['pid']);
+    assert.ok(tools.every((t) => t.inputSchema.additionalProperties === false));
     assert.match(s.stderr(), /scroll not offered: waits for scrollAt, scrollToPid/);
     assert.match(s.stderr(), /drag not offered: waits for drag, dragToPid/);
   });
 
   test.describe('reading the desktop', () => {
-    test('list_apps and list_windows show pids, names and window ids as application content', async () => {
-      const apps = await s.call('list_apps');
-      const block = untrustedBlock(apps.text);
-      assert.match(block, /^501 "com\.korvo\.TextPad" "TextPad" \(active\)$/m);
-      assert.match(block, /^502 "com\.korvo\.Settings" "Settings"$/m);
-      const mine = await s.call('list_windows', { pid: TEXTPAD });
-      assert.match(untrustedBlock(mine.text), /^window 101 "Untitled 1" \[120,80,900,640\] \(focused, main\)/m);
-      assert.match(mine.text, /^window 102 "Untitled 2"/m);
-      const all = await s.call('list_windows');
-      assert.match(all.text, /^window 201 pid 502 "Settings" "General"/m);
+    test('list_apps and list_windows answer inside the untrusted block', async () => {
+      const apps = untrustedBlock((await s.call('list_apps')).text);
+      assert.match(apps, /^501 "com\.korvo\.TextPad" "TextPad" \(active\)$/m);
+      const mine = untrustedBlock((await s.call('list_windows', { pid: TEXTPAD })).text);
+      assert.match(mine, /^window 101 "Untitled 1" \[120,80,900,640\] \(focused, main\)/m);
+      assert.match((await s.call('list_windows')).text, /^window 201 pid 502 "Settings" "General"/m);
     });
 
-    test('snapshot renders the editor tree with refs, roles, titles and values inside the untrusted block', async () => {
+    test('snapshot renders the editor tree with refs; application text stays inside the block', async () => {
       const snap = await s.call('snapshot', { pid: TEXTPAD });
-      const { pid, epoch } = header(snap.text);
-      assert.strictEqual(pid, TEXTPAD);
-      assert.ok(epoch > 0);
+      assert.strictEqual(header(snap.text).pid, TEXTPAD);
       const block = untrustedBlock(snap.text);
-      assert.match(block, /^app "TextPad" bundle "com\.korvo\.TextPad" \(active\)$/m);
       assert.match(block, /^window 101 "Untitled 1" \[120,80,900,640\]/m);
-      assert.match(block, /^- axh-\d+ AXToolbar$/m);
-      assert.match(block, /^ {2}- axh-\d+ AXButton "Bold"$/m, 'Bold sits below the toolbar; its equal description is not repeated');
-      assert.match(block, /^surface 111 attached_dialog, owner pid 501 /m);
+      assert.match(block, /^- axh-\d+ AXToolbar\n {2}- axh-\d+ AXButton "Bold"$/m);
       assert.match(block, /- axh-\d+ AXTextArea "Document text" value="[^"]+" \(focused, editable\)/);
-      assert.doesNotMatch(snap.text.slice(0, snap.text.indexOf('<untrusted')), /TextPad|Untitled/,
-        'no application text outside the block');
+      assert.doesNotMatch(snap.text.slice(0, snap.text.indexOf('<untrusted')), /TextPad|Untitled/);
     });
 
     test('max_chars cuts the tree with a truncated marker; raw adds the snapshot as JSON', async () => {
-      const full = await s.call('snapshot', { pid: TEXTPAD });
       const cut = await s.call('snapshot', { pid: TEXTPAD, max_chars: 400 });
       const m = cut.text.match(/\[truncated: (\d+) of (\d+) elements shown within max_chars 400/);
-      assert.ok(m, cut.text);
-      assert.ok(Number(m[1]) < Number(m[2]));
+      assert.ok(m && Number(m[1]) < Number(m[2]), cut.text);
       assert.ok(untrustedBlock(cut.text).length <= 400, 'the block keeps the budget');
-      assert.doesNotMatch(full.text, /truncated/);
-
       const raw = await s.call('snapshot', { pid: TEXTPAD, raw: true });
+      assert.doesNotMatch(raw.text, /truncated/);
       const json = JSON.parse(raw.text.split('\n').find((l) => l.startsWith('{')));
       assert.strictEqual(json.capture_epoch, header(raw.text).epoch);
-      assert.strictEqual(json.app.pid, TEXTPAD);
-      const tight = await s.call('snapshot', { pid: TEXTPAD, raw: true, max_chars: 2000 });
-      assert.match(tight.text, /\[raw JSON left out: \d+ chars, over max_chars 2000\]/);
     });
 
-    test('screenshot returns a decodable PNG of the window, with its bounds when the pid is given', async () => {
-      const shot = await s.client.callTool({ name: 'screenshot', arguments: { window_id: 101 } });
-      assert.ok(!shot.isError, JSON.stringify(shot.content));
+    test('screenshot returns a decodable PNG of the window', async () => {
+      const shot = await s.client.callTool({ name: 'screenshot', arguments: { window_id: 101, pid: TEXTPAD } });
       const image = shot.content.find((c) => c.type === 'image');
       assert.strictEqual(image.mimeType, 'image/png');
       const stats = addon.inspectPngContent(Buffer.from(image.data, 'base64'));
-      assert.ok(stats, 'the PNG decodes');
-      assert.deepStrictEqual([stats.width, stats.height], [1800, 1280], 'a 900 x 640 window at scale 2');
+      assert.ok(stats.width >= 900 && stats.width * 640 === stats.height * 900, 'the 900 x 640 window');
       assert.ok(stats.distinctColorBucketCount > 2, 'a drawn window, not a flat fill');
-
-      const verified = await s.client.callTool({ name: 'screenshot', arguments: { window_id: 101, pid: TEXTPAD, format: 'jpeg' } });
-      assert.strictEqual(verified.content[0].mimeType, 'image/jpeg');
-      assert.match(verified.content[1].text, /^window 101 at \[120,80,900,640\], jpeg\.$/);
-
+      assert.match(shot.content[1].text, /^window 101 at \[120,80,900,640\], png\.$/);
       await s.sim('setPermissions', { screenRecording: false });
-      assert.match(await s.call('screenshot', { window_id: 101 }, { fails: true }), /no image of window 101.*check_permissions/);
-      assert.match((await s.call('check_permissions')).text, /^accessibility: trusted; screen recording: denied\.$/);
+      assert.match(await s.call('screenshot', { window_id: 101 }, { fails: true }), /no image of window 101/);
     });
   });
 
   test.describe('acting on elements', () => {
     test('set_value then snapshot shows the new text', async () => {
       const text = refOf((await s.call('snapshot', { pid: TEXTPAD })).text, /AXTextArea "Document text"/);
-      assert.match((await s.call('set_value', { ref: text, value: 'Hello from the agent' })).text, /set the value/);
+      await s.call('set_value', { ref: text, value: 'Hello from the agent' });
       const after = await s.call('snapshot', { pid: TEXTPAD });
       assert.match(after.text, /AXTextArea "Document text" value="Hello from the agent"/);
-      assert.strictEqual((await s.sim('element', 'textpad.text')).value, 'Hello from the agent');
     });
 
     test('application text cannot close the untrusted block or forge one', async () => {
@@ -211,43 +182,30 @@ test.describe('the tool server on the sample scene', () => {
 
     test('click by ref and by point runs the toolbar buttons\' actions', async () => {
       const snap = (await s.call('snapshot', { pid: TEXTPAD })).text;
-      const before = (await s.sim('element', 'textpad.bold')).pressCount;
-      assert.match((await s.call('click', { ref: refOf(snap, /AXButton "Bold"/) })).text, /^pressed axh-\d+\.$/);
-      assert.strictEqual((await s.sim('element', 'textpad.bold')).pressCount, before + 1);
-
+      const presses = async (id) => (await s.sim('element', id)).pressCount;
+      const bold = await presses('textpad.bold');
+      await s.call('click', { ref: refOf(snap, /AXButton "Bold"/) });
+      assert.strictEqual(await presses('textpad.bold'), bold + 1);
       // Italic is at [204,114,60,28]; the press goes to the element under the point.
-      const italic = (await s.sim('element', 'textpad.italic')).pressCount;
+      const italic = await presses('textpad.italic');
       assert.match((await s.call('click', { x: 234, y: 128, pid: TEXTPAD })).text, /in pid 501 \(ax_press\)/);
-      assert.strictEqual((await s.sim('element', 'textpad.italic')).pressCount, italic + 1);
-      assert.match(await s.call('click', { x: 234, y: 128, pid: SETTINGS }, { fails: true }), /answered wrong_owner/);
-
-      await s.call('click', { ref: refOf(snap, /AXButton "Save"/) });
-      assert.match((await s.call('snapshot', { pid: TEXTPAD })).text, /AXSheet/, 'Save opened its sheet');
-
-      for (const args of [{}, { ref: 'axh-1', x: 1, y: 2 }, { x: 10 }]) {
-        assert.match(await s.call('click', args, { fails: true }), /either ref, or both x and y/);
-      }
+      assert.strictEqual(await presses('textpad.italic'), italic + 1);
+      assert.match(await s.call('click', { ref: 'axh-1', x: 1, y: 2 }, { fails: true }), /either ref, or both x and y/);
     });
 
     test('refs of released and superseded snapshots are refused, never guessed', async () => {
       const first = (await s.call('snapshot', { pid: SETTINGS })).text;
-      const row = refOf(first, /AXRow|"Appearance"/);
-      const { epoch } = header(first);
-      await s.call('release', { pid: SETTINGS, epoch });
+      const row = refOf(first, /"Appearance"/);
+      await s.call('release', { pid: SETTINGS, epoch: header(first).epoch });
       const refused = await s.call('click', { ref: row }, { fails: true });
       assert.match(refused, new RegExp(`^${row} refused: performAction answered invalid_element.*new snapshot`, 's'));
-      assert.match(await s.call('set_value', { ref: row, value: 'x' }, { fails: true }), /setValue answered invalid_element/);
 
       // A process keeps its four latest snapshots: the fifth supersedes the first.
-      const old = (await s.call('snapshot', { pid: SETTINGS })).text;
-      const box = refOf(old, /AXCheckBox/);
+      const box = refOf((await s.call('snapshot', { pid: SETTINGS })).text, /AXCheckBox/);
       for (let i = 0; i < 4; i++) await s.call('snapshot', { pid: SETTINGS });
       const before = (await s.sim('element', 'settings.autosave')).pressCount;
       assert.match(await s.call('click', { ref: box }, { fails: true }), /invalid_element/);
       assert.strictEqual((await s.sim('element', 'settings.autosave')).pressCount, before, 'nothing was pressed');
-      const fresh = refOf((await s.call('snapshot', { pid: SETTINGS })).text, /AXCheckBox/);
-      await s.call('click', { ref: fresh });
-      assert.strictEqual((await s.sim('element', 'settings.autosave')).pressCount, before + 1);
     });
   });
 
@@ -259,24 +217,20 @@ test.describe('the tool server on the sample scene', () => {
     });
 
     test('type_text and press_key reach a background window without taking the foreground', async () => {
-      assert.match((await s.call('activate_app', { pid: SETTINGS })).text, /^activateApplication answered true/);
+      await s.call('activate_app', { pid: SETTINGS });
       assert.strictEqual(await s.sim('frontmost'), SETTINGS);
       await s.sim('setAttribute', 'textpad.text', 'AXValue', '');
-      const typed = await s.call('type_text', { pid: TEXTPAD, window_id: 101, text: 'Hi 2+2=4, café' });
-      assert.match(typed.text, /typed the text into pid 501/);
+      await s.call('type_text', { pid: TEXTPAD, window_id: 101, text: 'Hi 2+2=4, café' });
       await s.call('press_key', { pid: TEXTPAD, window_id: 101, keys: 'backspace' });
       const snap = (await s.call('snapshot', { pid: TEXTPAD })).text;
       assert.match(snap, /AXTextArea "Document text" value="Hi 2\+2=4, caf"/);
       assert.strictEqual(await s.sim('frontmost'), SETTINGS, 'Settings kept the foreground');
-      assert.deepStrictEqual(await s.sim('heldKeys'), {});
+      await s.call('type_text', { text: '!' });
+      assert.strictEqual((await s.sim('element', 'textpad.text')).value, 'Hi 2+2=4, caf', 'typing to the front went to Settings');
     });
 
-    test('input to the frontmost application, and the add-on\'s refusals passed on', async () => {
-      await s.sim('setAttribute', 'textpad.text', 'AXValue', '');
-      await s.call('type_text', { text: 'front' });
-      assert.strictEqual((await s.sim('element', 'textpad.text')).value, 'front');
-      // Refusals are the add-on's own answers, as it gives them to a direct
-      // caller (asked here on this test process's own desktop).
+    test('the add-on\'s refusals are passed on as it gives them', async () => {
+      // The same calls made directly, on this test process's own desktop.
       sim.reset();
       sim.loadSampleScene();
       const badChord = await addon.pressKeyToPidVerified(TEXTPAD, 'com.korvo.TextPad', 'cmd+nosuchkey');
@@ -286,7 +240,6 @@ test.describe('the tool server on the sample scene', () => {
         `pressKeyToPidVerified failed: the add-on answered ${badChord.error}.`);
       assert.strictEqual(await s.call('type_text', { pid: TEXTPAD, bundle_id: 'com.other.App', text: 'x' }, { fails: true }),
         `typeTextToPidVerified failed: the add-on answered ${otherApp.error}.`);
-      assert.match(await s.call('type_text', { window_id: 101, text: 'x' }, { fails: true }), /window_id needs the pid/);
     });
 
     test('launch_app opens an installed application in the background', async () => {
@@ -294,50 +247,34 @@ test.describe('the tool server on the sample scene', () => {
       const pid = Number(launched.text.match(/pid (\d+)/)[1]);
       assert.strictEqual((await s.sim('app', pid)).bundleId, 'com.korvo.Calc');
       assert.strictEqual(await s.sim('frontmost'), TEXTPAD, 'the user keeps the foreground');
-      assert.match((await s.call('list_apps')).text, new RegExp(`^${pid} "com\\.korvo\\.Calc" "Calc"$`, 'm'));
-      assert.match(await s.call('launch_app', {}, { fails: true }), /needs bundle_id or name/);
     });
   });
 
   test('malformed input gets a schema error and the server keeps serving', async () => {
-    const bad = [
+    for (const [name, args, field] of [
       ['click', { ref: 42 }, /ref/],
-      ['snapshot', {}, /pid/],
       ['snapshot', { pid: TEXTPAD, windowId: 101 }, /windowId/],
       ['set_value', { ref: 'axh-1' }, /value/],
       ['screenshot', { window_id: 101, format: 'gif' }, /format/],
-      ['type_text', { text: 'x', pid: 'TextPad' }, /pid/],
-    ];
-    for (const [name, args, field] of bad) {
+    ]) {
       const text = await s.call(name, args, { fails: true });
       assert.match(text, /Input validation error/, `${name} ${JSON.stringify(args)}`);
       assert.match(text, field);
     }
-    assert.match(await s.call('no_such_tool', {}, { fails: true }), /no_such_tool not found/);
     assert.match((await s.call('list_apps')).text, /TextPad/);
   });
 });
 
-test.describe('command line', () => {
-  test('--scene loads the given scene file', async (t) => {
-    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'mcp-scene-'));
-    t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
-    const scene = path.join(dir, 'one-app.json');
-    fs.writeFileSync(scene, JSON.stringify({
-      apps: [{ pid: 700, bundleId: 'com.test.Solo', name: 'Solo',
-        windows: [{ id: 'solo.w', number: 70, title: 'Solo window', bounds: [0, 0, 300, 200] }] }],
-      frontmost: 700,
-    }));
-    const s = await startServer(['--scene', scene]);
-    t.after(() => s.close());
-    const apps = untrustedBlock((await s.call('list_apps')).text);
-    assert.deepStrictEqual(apps.split('\n'), ['700 "com.test.Solo" "Solo" (active)']);
-  });
-
-  test('unknown arguments end the server with its usage', async () => {
-    const { spawnSync } = require('node:child_process');
-    const r = spawnSync(process.execPath, [BIN, '--frobnicate'], { encoding: 'utf8', timeout: 20000 });
-    assert.strictEqual(r.status, 1);
-    assert.match(r.stderr, /unknown argument "--frobnicate"[\s\S]*usage: automation-mcp/);
-  });
+test('--scene loads the given scene file', async (t) => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'mcp-scene-'));
+  t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+  const scene = path.join(dir, 'one-app.json');
+  fs.writeFileSync(scene, JSON.stringify({
+    apps: [{ pid: 700, bundleId: 'com.test.Solo', name: 'Solo',
+      windows: [{ id: 'solo.w', number: 70, title: 'Solo window', bounds: [0, 0, 300, 200] }] }],
+    frontmost: 700,
+  }));
+  const s = await startServer(['--scene', scene]);
+  t.after(() => s.close());
+  assert.strictEqual(untrustedBlock((await s.call('list_apps')).text), '700 "com.test.Solo" "Solo" (active)');
 });
