@@ -162,7 +162,7 @@ test.describe('captureWindowImageVerifiedAsync', () => {
     const blocks = [sim.block({ op: 'GetShareableContent' }), sim.block({ op: 'GetShareableContent' })];
     const held = [addon.captureWindowImageVerifiedAsync(101, 501, 'com.korvo.TextPad'),
       addon.captureWindowImageVerifiedAsync(102, 501, 'com.korvo.TextPad')];
-    assert.ok(await sim.waitFor(() => blocks.every((b) => sim.isBlocked(b))));
+    assert.ok(await sim.waitFor(() => blocks.every((b) => sim.isBlocked(b)), { timeoutMs: 10000 }));
     assert.strictEqual(await addon.captureWindowImageVerifiedAsync(201, 502, 'com.korvo.Settings'), null);
     assert.strictEqual(sim.hooks().blocks.length, 2, 'the refused call started no capture');
     blocks.forEach((b) => sim.unblock(b));
