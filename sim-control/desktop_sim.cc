@@ -26,6 +26,16 @@ Napi::Value Call(const Napi::CallbackInfo& info) {
   return Napi::String::New(env, sim::RunCommandJson(name, args));
 }
 
+// {width, height, rgba: Buffer} of an image, or null.
+Napi::Value ImageObject(Napi::Env env, const platform::Image& img) {
+  if (!img) return env.Null();
+  Napi::Object out = Napi::Object::New(env);
+  out.Set("width", Napi::Number::New(env, img->width));
+  out.Set("height", Napi::Number::New(env, img->height));
+  out.Set("rgba", Napi::Buffer<uint8_t>::Copy(env, img->rgba.data(), img->rgba.size()));
+  return out;
+}
+
 // windowImage(number) -> {width, height, rgba: Buffer} (premultiplied RGBA) or null
 Napi::Value WindowImage(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
@@ -38,12 +48,7 @@ Napi::Value WindowImage(const Napi::CallbackInfo& info) {
     auto cw = sim::FindWindow(w, number);
     if (cw && sim::WindowVisible(w, *cw)) img = sim::RenderWindow(w, *cw);
   }
-  if (!img) return env.Null();
-  Napi::Object out = Napi::Object::New(env);
-  out.Set("width", Napi::Number::New(env, img->width));
-  out.Set("height", Napi::Number::New(env, img->height));
-  out.Set("rgba", Napi::Buffer<uint8_t>::Copy(env, img->rgba.data(), img->rgba.size()));
-  return out;
+  return ImageObject(env, img);
 }
 
 // surfaceImage(number) -> the add-on's own window (panel or overlay) as drawn
@@ -52,12 +57,7 @@ Napi::Value SurfaceImage(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
   if (info.Length() < 1 || !info[0].IsNumber()) return env.Null();
   platform::Image img = sim::RenderSurfaceByNumber(info[0].As<Napi::Number>().Uint32Value());
-  if (!img) return env.Null();
-  Napi::Object out = Napi::Object::New(env);
-  out.Set("width", Napi::Number::New(env, img->width));
-  out.Set("height", Napi::Number::New(env, img->height));
-  out.Set("rgba", Napi::Buffer<uint8_t>::Copy(env, img->rgba.data(), img->rgba.size()));
-  return out;
+  return ImageObject(env, img);
 }
 
 // backendName() -> the active backend's name ("sim")

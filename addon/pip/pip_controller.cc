@@ -185,17 +185,20 @@ bool KvPipController::startLegacyWithWindowId(uint32_t window_id, double width, 
     stop();
     return false;
   }
+  if (!startDisplayLinkCapture()) return false;
+  PipLog("CVDisplayLink started wid=%u", window_id);
+  return true;
+}
+
+bool KvPipController::startDisplayLinkCapture() {
   beginCapture();
   std::weak_ptr<KvPipController> weak = weak_from_this();
   display_link_ = Surf().StartDisplayLink([weak] {
     if (auto self = weak.lock()) self->displayLinkTick();
   });
-  if (!display_link_) {
-    stop();
-    return false;
-  }
-  PipLog("CVDisplayLink started wid=%u", window_id);
-  return true;
+  if (display_link_) return true;
+  stop();
+  return false;
 }
 
 bool KvPipController::startWithVerifiedWindowId(uint32_t window_id, int32_t pid,
@@ -216,15 +219,7 @@ bool KvPipController::startWithVerifiedWindowId(uint32_t window_id, int32_t pid,
     stop();
     return false;
   }
-  beginCapture();
-  std::weak_ptr<KvPipController> weak = weak_from_this();
-  display_link_ = Surf().StartDisplayLink([weak] {
-    if (auto self = weak.lock()) self->displayLinkTick();
-  });
-  if (!display_link_) {
-    stop();
-    return false;
-  }
+  if (!startDisplayLinkCapture()) return false;
   PipLog("identity-verified window-id capture started wid=%u pid=%d", window_id, pid);
   return true;
 }

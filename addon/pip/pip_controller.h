@@ -94,6 +94,7 @@ class KvPipController : public PipPanel, public std::enable_shared_from_this<KvP
   KvPipController() = default;
   bool createPanelForVerifiedMode(bool verified);
   void beginCapture();
+  bool startDisplayLinkCapture();  // legacy and fallback loops
   void sizePanel(platform::Size source, double width, double height);
   void schedulePresentation();
   void runPresentation();

@@ -48,14 +48,8 @@ ShotStore& Shots() {
 // `src` scaled into out_w x out_h (stretched unless the aspect is kept, then
 // centred), premultiplied RGBA in and out.
 platform::Image Scale(const platform::Bitmap& src, int out_w, int out_h, bool keep_aspect) {
-  const int in_stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, src.width);
-  std::vector<uint8_t> in(static_cast<size_t>(in_stride) * src.height);
-  for (int y = 0; y < src.height; ++y) {
-    const uint8_t* s = src.rgba.data() + static_cast<size_t>(y) * src.width * 4;
-    uint32_t* d = reinterpret_cast<uint32_t*>(in.data() + static_cast<size_t>(y) * in_stride);
-    for (int x = 0; x < src.width; ++x, s += 4)
-      d[x] = (uint32_t(s[3]) << 24) | (uint32_t(s[0]) << 16) | (uint32_t(s[1]) << 8) | s[2];
-  }
+  int in_stride = 0;
+  std::vector<uint8_t> in = CairoArgbFromRgba(src, &in_stride);
   std::vector<uint8_t> out(static_cast<size_t>(out_w) * out_h * 4, 0);
   cairo_surface_t* from = cairo_image_surface_create_for_data(in.data(), CAIRO_FORMAT_ARGB32,
                                                               src.width, src.height, in_stride);

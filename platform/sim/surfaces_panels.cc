@@ -236,22 +236,23 @@ void SimSurfaces::StopDisplayLink(uint64_t id) {
 }
 
 platform::Image RenderSurfaceByNumber(uint32_t number) {
-  SurfaceStore& s = Store();
-  std::lock_guard<std::mutex> l(s.mu);
-  for (auto& [id, win] : s.windows) {
-    if (win.number != number) continue;
-    double scale = win.spec.backing_scale > 0 ? win.spec.backing_scale : 1.0;
-    int w = static_cast<int>(win.spec.frame.width * scale + 0.5);
-    int h = static_cast<int>(win.spec.frame.height * scale + 0.5);
-    if (w < 1 || h < 1 || w > 16384 || h > 16384) return nullptr;
-    auto bmp = std::make_shared<platform::Bitmap>();
-    bmp->width = w;
-    bmp->height = h;
-    platform::Rect region{0, 0, win.spec.frame.width, win.spec.frame.height};
-    if (!DrawWindowLayers(s, win, region, w, h, &bmp->rgba)) return nullptr;
-    return bmp;
+  platform::SurfaceId id = 0;
+  platform::Rect frame;
+  double scale = 1;
+  {
+    SurfaceStore& s = Store();
+    std::lock_guard<std::mutex> l(s.mu);
+    for (auto& [wid, win] : s.windows)
+      if (win.number == number) {
+        id = wid;
+        frame = win.spec.frame;
+        if (win.spec.backing_scale > 0) scale = win.spec.backing_scale;
+      }
   }
-  return nullptr;
+  if (!id) return nullptr;
+  return SimSurfaceService().RenderWindow(id, platform::Rect{0, 0, frame.width, frame.height},
+                                          static_cast<int>(frame.width * scale + 0.5),
+                                          static_cast<int>(frame.height * scale + 0.5));
 }
 
 void ResetPanelSim() {
