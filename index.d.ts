@@ -7,6 +7,7 @@ export * from './typings/apps';
 export * from './typings/actions';
 export * from './typings/ghost';
 export * from './typings/keyboard';
+export * from './typings/pip';
 
 /** An export whose subsystem is not built yet: every call throws. */
 export type NotImplementedYet = (...args: unknown[]) => never;
@@ -46,20 +47,6 @@ export declare const scrollToWindowAsync: NotImplementedYet;
 export declare const dragToWindowAsync: NotImplementedYet;
 export declare const mouseDownToWindowDetailedAsync: NotImplementedYet;
 export declare const mouseUpToWindowAsync: NotImplementedYet;
-export declare const pipStart: NotImplementedYet;
-export declare const pipStartVerified: NotImplementedYet;
-export declare const pipStartVerifiedAsync: NotImplementedYet;
-export declare const pipStartVerifiedCompositeAsync: NotImplementedYet;
-export declare const pipStop: NotImplementedYet;
-export declare const pipDismiss: NotImplementedYet;
-export declare const pipIsRunning: NotImplementedYet;
-export declare const pipStopTarget: NotImplementedYet;
-export declare const pipGetLeadTarget: NotImplementedYet;
-export declare const pipStackCount: NotImplementedYet;
-export declare const pipSetActiveGroup: NotImplementedYet;
-export declare const pipBeginTurn: NotImplementedYet;
-export declare const pipTaskCompleted: NotImplementedYet;
-export declare const pipFreezeGroup: NotImplementedYet;
 export declare const pipIsInteractionReady: NotImplementedYet;
 export declare const pipGetWindowBounds: NotImplementedYet;
 export declare const pipSetLiveLegacyCaptureDelay: NotImplementedYet;
@@ -76,6 +63,3 @@ export declare const pipSimulateSyntheticReservationInterleaving: NotImplemented
 export declare const pipSimulateForeignContinuationPassThrough: NotImplementedYet;
 export declare const pipSimulatePersistentCaptureFailures: NotImplementedYet;
 export declare const pipSimulateTimeoutDrainRecovery: NotImplementedYet;
-export declare const pipIsDismissed: NotImplementedYet;
-export declare const pipClearDismissed: NotImplementedYet;
-export declare const pipSetEnabled: NotImplementedYet;

@@ -356,6 +356,26 @@ export interface OverlayWindow {
   layers: number;
 }
 
+export interface PanelWindow {
+  number: number;
+  /** [x, y, width, height] in global top-left points. */
+  frame: Rect;
+  orderedIn: boolean;
+  level: number;
+  collectionBehavior: number;
+  hasShadow: boolean;
+  opaque: boolean;
+  movableByBackground: boolean;
+  ignoresMouse: boolean;
+  hidesOnDeactivate: boolean;
+  /** Content aspect [width, height]; [0, 0] when free. */
+  aspect: [number, number];
+  cornerRadius: number;
+  scale: number;
+  /** Image layers of the panel that show a bitmap. */
+  imageLayersWithContents: number;
+}
+
 export function reset(): null;
 export function loadScene(scene: Scene | string): null;
 export function loadSceneFile(file: string): null;
@@ -431,6 +451,17 @@ export function stats(): Stats;
 export function windowImage(number: number): { width: number; height: number; rgba: Buffer } | null;
 export function overlayWindows(): OverlayWindow[];
 export function backendName(): string;
+export function panels(): PanelWindow[];
+/** A panel or overlay window of the add-on as drawn now, at its backing scale. */
+export function surfaceImage(number: number): { width: number; height: number; rgba: Buffer } | null;
+export function setManualDisplayLinks(on?: boolean): null;
+/** Runs every display link n times on the calling thread; answers the ticks run. */
+export function tickDisplayLinks(n?: number): number;
+export function displayLinks(): { active: number; started: number; ticks: number; manual: boolean; shadowInvalidations: number };
+export function setManualScreenshots(on?: boolean): null;
+/** Answers the n oldest parked screenshot requests; answers how many. */
+export function completeScreenshots(n?: number): number;
+export function screenshots(): { requested: number; answered: number; pending: number; manual: boolean };
 export function waitFor<T>(predicate: () => T, opts?: { timeoutMs?: number; intervalMs?: number }): Promise<T>;
 
 export const probe: Probe;

@@ -116,6 +116,25 @@ const sim = {
   overlayWindows: () => call('overlayWindows'),
   backendName: () => native.backendName(),
 
+  // ---- mirroring panels, display links, screenshots ----
+  // The add-on's panel windows: number, frame (global top-left), orderedIn,
+  // level, collectionBehavior, hasShadow, opaque, movableByBackground,
+  // ignoresMouse, hidesOnDeactivate, aspect, cornerRadius, scale,
+  // imageLayersWithContents.
+  panels: () => call('panels'),
+  // A panel or overlay window as drawn now: {width, height, rgba} or null.
+  surfaceImage: (number) => native.surfaceImage(number),
+  // Manual mode: display links tick only through tickDisplayLinks(n), which
+  // runs every link n times on the calling thread and answers the ticks run.
+  setManualDisplayLinks: (on = true) => call('setManualDisplayLinks', !!on),
+  tickDisplayLinks: (n = 1) => call('tickDisplayLinks', n),
+  displayLinks: () => call('displayLinks'),
+  // Manual mode: screenshot requests wait until completeScreenshots(n)
+  // answers the n oldest (each on a thread of its own).
+  setManualScreenshots: (on = true) => call('setManualScreenshots', !!on),
+  completeScreenshots: (n = 1) => call('completeScreenshots', n),
+  screenshots: () => call('screenshots'),
+
   // Polls `predicate` until it answers truthy or `timeoutMs` passes (real
   // time); answers the last value. For tests that must not sleep blindly.
   async waitFor(predicate, { timeoutMs = 2000, intervalMs = 2 } = {}) {

@@ -33,6 +33,28 @@ function flatten(elements, out = []) {
 // The ghost cursor: two agent sessions, each with its own colour; the element
 // press glides agent-1's cursor onto the Bold button, and the overlay around
 // it is written to out/ghost-cursor.png.
+// Opens a mirror panel of the editor's main window, waits for its first frame
+// and writes what the panel shows to out/mirror-panel.png.
+async function mirrorPanel(windowId, pid, bundleId) {
+  console.log('\n== mirror panel ==');
+  const started = await addon.pipStartVerifiedAsync(windowId, pid, bundleId);
+  const shown = await sim.waitFor(() => sim.panels().find((p) => p.orderedIn && p.imageLayersWithContents), { timeoutMs: 4000 });
+  if (!started || !shown) {
+    console.log(`mirror did not show (started ${started})`);
+    addon.pipStop();
+    return;
+  }
+  const img = sim.surfaceImage(shown.number);
+  const sharp = require('sharp');
+  const outDir = path.join(__dirname, '..', 'out');
+  fs.mkdirSync(outDir, { recursive: true });
+  const file = path.join(outDir, 'mirror-panel.png');
+  await sharp(img.rgba, { raw: { width: img.width, height: img.height, channels: 4, premultiplied: true } }).png().toFile(file);
+  console.log(`panel ${JSON.stringify(shown.frame)} (level ${shown.level}) mirrors window ${windowId}; ` +
+    `wrote ${path.relative(process.cwd(), file)} (${img.width}x${img.height} px)`);
+  addon.pipStop();
+}
+
 async function ghostCursor(elements) {
   heading('ghost cursor');
   addon.ghostSetEnabled(true);
@@ -172,6 +194,7 @@ async function main() {
     console.log('capture answered null');
   }
 
+  await mirrorPanel(main.window_id, editor.pid, editor.bundle_id);
   await ghostCursor(all);
 
   addon.releaseCaptureEpoch(editor.pid, snap.capture_epoch);

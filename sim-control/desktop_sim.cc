@@ -10,6 +10,7 @@
 #include "sim/control.h"
 #include "sim/scene.h"
 #include "sim/services.h"
+#include "sim/surfaces.h"
 
 namespace {
 
@@ -25,6 +26,16 @@ Napi::Value Call(const Napi::CallbackInfo& info) {
   return Napi::String::New(env, sim::RunCommandJson(name, args));
 }
 
+// {width, height, rgba: Buffer} of an image, or null.
+Napi::Value ImageObject(Napi::Env env, const platform::Image& img) {
+  if (!img) return env.Null();
+  Napi::Object out = Napi::Object::New(env);
+  out.Set("width", Napi::Number::New(env, img->width));
+  out.Set("height", Napi::Number::New(env, img->height));
+  out.Set("rgba", Napi::Buffer<uint8_t>::Copy(env, img->rgba.data(), img->rgba.size()));
+  return out;
+}
+
 // windowImage(number) -> {width, height, rgba: Buffer} (premultiplied RGBA) or null
 Napi::Value WindowImage(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
@@ -37,12 +48,16 @@ Napi::Value WindowImage(const Napi::CallbackInfo& info) {
     auto cw = sim::FindWindow(w, number);
     if (cw && sim::WindowVisible(w, *cw)) img = sim::RenderWindow(w, *cw);
   }
-  if (!img) return env.Null();
-  Napi::Object out = Napi::Object::New(env);
-  out.Set("width", Napi::Number::New(env, img->width));
-  out.Set("height", Napi::Number::New(env, img->height));
-  out.Set("rgba", Napi::Buffer<uint8_t>::Copy(env, img->rgba.data(), img->rgba.size()));
-  return out;
+  return ImageObject(env, img);
+}
+
+// surfaceImage(number) -> the add-on's own window (panel or overlay) as drawn
+// now, {width, height, rgba: Buffer} at its backing scale, or null
+Napi::Value SurfaceImage(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  if (info.Length() < 1 || !info[0].IsNumber()) return env.Null();
+  platform::Image img = sim::RenderSurfaceByNumber(info[0].As<Napi::Number>().Uint32Value());
+  return ImageObject(env, img);
 }
 
 // backendName() -> the active backend's name ("sim")
@@ -53,6 +68,7 @@ Napi::Value BackendName(const Napi::CallbackInfo& info) {
 Napi::Object Init(Napi::Env env, Napi::Object exports) {
   exports.Set("call", Napi::Function::New(env, Call, "call"));
   exports.Set("windowImage", Napi::Function::New(env, WindowImage, "windowImage"));
+  exports.Set("surfaceImage", Napi::Function::New(env, SurfaceImage, "surfaceImage"));
   exports.Set("backendName", Napi::Function::New(env, BackendName, "backendName"));
   return exports;
 }

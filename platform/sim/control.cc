@@ -303,6 +303,7 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
     RunProbeCommand("probe.releaseAll", Json::Array(), result, error, &ignored);
     Hooks::Get().Clear();
     Clock().ResetScale();
+    ResetPanelSim();
     World& w = W();
     std::lock_guard<std::mutex> l(w.mu);
     ResetWorld(w);
@@ -359,7 +360,9 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
     return true;
   }
   bool handled = false;
-  bool ok = Mutate(name, args, result, error, &handled);
+  bool ok = RunPanelCommand(name, args, result, error, &handled);
+  if (handled) return ok;
+  ok = Mutate(name, args, result, error, &handled);
   if (handled) return ok;
   ok = RunReadCommand(name, args, result, error, &handled);
   if (handled) return ok;

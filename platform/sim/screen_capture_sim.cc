@@ -29,6 +29,7 @@
 #include "sim/scene.h"
 #include "sim/services.h"
 #include "sim/sim_clock.h"
+#include "sim/surfaces.h"
 
 namespace sim {
 
@@ -310,6 +311,12 @@ class SimScreenCaptureService : public platform::ScreenCapture {
     site.window = filter.window_id;
     if (Hooks::Get().Enter(site).kind != FaultKind::kNone) return nullptr;
     return std::make_shared<SimStream>(filter, config, std::move(delegate));
+  }
+
+  void CaptureScreenshot(const platform::ContentFilter& filter,
+                         const platform::ScreenshotConfiguration& config,
+                         platform::ScreenshotCompletion completion) override {
+    SimCaptureScreenshot(filter, config, std::move(completion));
   }
 
  private:

@@ -364,6 +364,7 @@ Json OverlayWindowsJson() {
   std::lock_guard<std::mutex> l(s.mu);
   Json list = Json::Array();
   for (auto& [id, win] : s.windows) {
+    if (win.panel) continue;  // listed by panels()
     Json o = Json::Object();
     o.set("number", Json(win.number));
     Json f = Json::Array();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/screen_capture.h"
 #include "platform/surfaces.h"
 #include "platform/window_server.h"
 #include "sim/json.h"
@@ -28,6 +29,7 @@ struct SimLayer {
   platform::LayerId parent = 0;
   std::vector<platform::LayerId> children;  // back to front
   std::map<std::string, SimAnimation> animations;
+  platform::Image contents;  // image layers
 };
 
 struct SimSurfaceWindow {
@@ -36,6 +38,8 @@ struct SimSurfaceWindow {
   uint32_t number = 0;
   bool ordered_in = false;
   platform::LayerId content = 0;
+  bool panel = false;
+  platform::PanelWindowSpec panel_spec;  // panels only
 };
 
 // Everything the surfaces service holds, under its own mutex. Lock order: the
@@ -80,7 +84,33 @@ class SimSurfaces : public platform::Surfaces {
   bool MeasureText(const std::string& utf8, double size, int weight, platform::Size* out) override;
   platform::Image RenderWindow(platform::SurfaceId id, platform::Rect region, int width_px,
                                int height_px) override;
+  // Panels and display links (surfaces_panels.cc).
+  platform::SurfaceId CreatePanelWindow(const platform::PanelWindowSpec& spec) override;
+  bool GetPanelSpec(platform::SurfaceId id, platform::PanelWindowSpec* out) override;
+  bool SetWindowFrame(platform::SurfaceId id, platform::Rect frame) override;
+  void SetIgnoresMouse(platform::SurfaceId id, bool ignores) override;
+  void InvalidateShadow(platform::SurfaceId id) override;
+  void SetLayerContents(platform::LayerId id, platform::Image image) override;
+  uint64_t StartDisplayLink(std::function<void()> tick) override;
+  void StopDisplayLink(uint64_t id) override;
 };
+
+// desktop-sim commands of panels, display links and screenshots
+// (surfaces_panels.cc, screenshots_sim.cc); *handled false for other names.
+bool RunPanelCommand(const std::string& name, const Json& args, Json* result, std::string* error,
+                     bool* handled);
+// Back to automatic display links and screenshots, parked answers dropped.
+void ResetPanelSim();
+// The whole content of the add-on's window with that number at its backing
+// scale, or null.
+platform::Image RenderSurfaceByNumber(uint32_t number);
+// Screenshots (screenshots_sim.cc).
+void SimCaptureScreenshot(const platform::ContentFilter& filter,
+                          const platform::ScreenshotConfiguration& config,
+                          platform::ScreenshotCompletion completion);
+bool RunScreenshotCommand(const std::string& name, const Json& args, Json* result,
+                          std::string* error, bool* handled);
+void ResetScreenshots();
 
 SimSurfaces& SimSurfaceService();
 
@@ -104,6 +134,8 @@ double NowSeconds();
 // cairo: draws a layer tree; a text size in the bundled font.
 bool DrawWindowLayers(SurfaceStore& s, const SimSurfaceWindow& win, platform::Rect region,
                       int width_px, int height_px, std::vector<uint8_t>* rgba);
+// Premultiplied RGBA as cairo's native ARGB32 rows (*stride bytes apart).
+std::vector<uint8_t> CairoArgbFromRgba(const platform::Bitmap& img, int* stride);
 bool MeasureLine(const std::string& utf8, double size, int weight, platform::Size* out);
 
 }  // namespace sim

@@ -170,6 +170,29 @@ void DrawText(cairo_t* cr, const SimLayer& l) {
   cairo_restore(cr);
 }
 
+// An image layer's bitmap, scaled to fit its bounds (aspect kept, centred).
+void DrawContents(cairo_t* cr, const SimLayer& l) {
+  const platform::Image& img = l.contents;
+  const auto& b = l.state.bounds;
+  if (!img || img->width < 1 || img->height < 1 || !(b.width > 0) || !(b.height > 0)) return;
+  int stride = 0;
+  std::vector<uint8_t> argb = CairoArgbFromRgba(*img, &stride);
+  cairo_surface_t* src = cairo_image_surface_create_for_data(argb.data(), CAIRO_FORMAT_ARGB32,
+                                                             img->width, img->height, stride);
+  double k = std::min(b.width / img->width, b.height / img->height);
+  double w = img->width * k, h = img->height * k;
+  cairo_save(cr);
+  // Layer space is y up; the bitmap's rows run top to bottom.
+  cairo_translate(cr, b.x + (b.width - w) / 2, b.y + (b.height + h) / 2);
+  cairo_scale(cr, k, -k);
+  cairo_set_source_surface(cr, src, 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+  cairo_rectangle(cr, 0, 0, img->width, img->height);
+  cairo_fill(cr);
+  cairo_restore(cr);
+  cairo_surface_destroy(src);
+}
+
 void DrawLayer(cairo_t* cr, SurfaceStore& s, platform::LayerId id, double now, int depth) {
   auto it = s.layers.find(id);
   if (it == s.layers.end() || depth > 64) return;
@@ -215,6 +238,7 @@ void DrawLayer(cairo_t* cr, SurfaceStore& s, platform::LayerId id, double now, i
     cairo_new_path(cr);
   }
   if (l.kind == platform::LayerKind::kText) DrawText(cr, l);
+  if (l.kind == platform::LayerKind::kImage) DrawContents(cr, l);
 
   cairo_save(cr);
   if (st.masks_to_bounds) {
@@ -241,6 +265,18 @@ void DrawLayer(cairo_t* cr, SurfaceStore& s, platform::LayerId id, double now, i
 }
 
 }  // namespace
+
+std::vector<uint8_t> CairoArgbFromRgba(const platform::Bitmap& img, int* stride) {
+  *stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, img.width);
+  std::vector<uint8_t> argb(static_cast<size_t>(*stride) * img.height);
+  for (int y = 0; y < img.height; ++y) {
+    const uint8_t* s = img.rgba.data() + static_cast<size_t>(y) * img.width * 4;
+    uint32_t* d = reinterpret_cast<uint32_t*>(argb.data() + static_cast<size_t>(y) * *stride);
+    for (int x = 0; x < img.width; ++x, s += 4)
+      d[x] = (uint32_t(s[3]) << 24) | (uint32_t(s[0]) << 16) | (uint32_t(s[1]) << 8) | s[2];
+  }
+  return argb;
+}
 
 bool DrawWindowLayers(SurfaceStore& s, const SimSurfaceWindow& win, platform::Rect region,
                       int width_px, int height_px, std::vector<uint8_t>* rgba) {

@@ -59,6 +59,23 @@ struct StreamConfiguration {
   bool ignore_shadows_single_window = false;
 };
 
+// A one-shot screenshot of a filter's content.
+struct ScreenshotConfiguration {
+  int64_t width = 0;   // output pixels
+  int64_t height = 0;  // output pixels
+  bool shows_cursor = false;
+  bool ignore_shadows_single_window = true;
+  bool scales_to_fit = true;
+  bool preserves_aspect_ratio = false;  // false: the content fills width x height
+  bool opaque = false;
+  bool include_child_windows = false;
+  bool has_source_rect = false;
+  Rect source_rect;  // points of the content, when has_source_rect
+};
+
+// Answer of a screenshot: the image, or null and a non-zero error code.
+using ScreenshotCompletion = std::function<void(Image image, int64_t error_code)>;
+
 // The image buffer of a sample. Pixels may be read only between a successful
 // LockReadOnly() and the matching Unlock().
 class PixelBuffer {
@@ -134,6 +151,13 @@ class ScreenCapture {
   virtual std::shared_ptr<CaptureStream> CreateStream(const ContentFilter& filter,
                                                       const StreamConfiguration& config,
                                                       std::weak_ptr<StreamOutput> delegate) = 0;
+  // Takes one screenshot of `filter`; the completion runs later on a
+  // platform thread (or never). A backend without screenshots answers an
+  // error at once, on the calling thread.
+  virtual void CaptureScreenshot(const ContentFilter&, const ScreenshotConfiguration&,
+                                 ScreenshotCompletion completion) {
+    if (completion) completion(nullptr, -1);
+  }
 };
 
 // The service of a backend without screen capture: every content request

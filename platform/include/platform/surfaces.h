@@ -62,7 +62,9 @@ struct PathElement {
 };
 using Path = std::vector<PathElement>;
 
-enum class LayerKind { kPlain, kShape, kText };
+// kImage: a layer showing a bitmap (SetLayerContents), scaled to fit its
+// bounds with its aspect kept and centred.
+enum class LayerKind { kPlain, kShape, kText, kImage };
 
 // Everything a layer draws. Shape fields apply to shape layers, text fields to
 // text layers; every layer has the common ones.
@@ -111,6 +113,23 @@ struct Animation {
   bool removed_on_completion = true;
 };
 
+// A floating utility panel: it never activates the application, floats at
+// `level` above normal windows and keeps the content aspect while resized.
+struct PanelWindowSpec {
+  Rect frame;  // bottom-left origin, points
+  int64_t level = 3;
+  uint32_t collection_behavior = 0;
+  bool has_shadow = true;
+  bool opaque = false;
+  bool movable_by_background = false;
+  bool ignores_mouse = true;
+  bool hides_on_deactivate = false;
+  Size content_aspect;  // width : height; zero means free
+  double corner_radius = 0;
+  int sharing_type = 0;
+  double backing_scale = 1;
+};
+
 class Surfaces {
  public:
   virtual ~Surfaces() = default;
@@ -156,6 +175,30 @@ class Surfaces {
   // animations; a backend redraws what changed at Commit.
   virtual void BeginTransaction() {}
   virtual void CommitTransaction() {}
+
+  // ---- panels (host thread) ----
+  // A non-activating floating panel; 0 when it cannot be made (also the
+  // answer of a backend without panels). It is created ordered out and is
+  // ordered, closed and rendered with the window calls above.
+  virtual SurfaceId CreatePanelWindow(const PanelWindowSpec&) { return 0; }
+  // The panel's spec now (its frame follows moves and resizes); false for an
+  // unknown window or one that is not a panel.
+  virtual bool GetPanelSpec(SurfaceId, PanelWindowSpec*) { return false; }
+  // Moves / resizes a window (overlay or panel); its content layer follows
+  // the new size. False for an unknown window or an empty frame.
+  virtual bool SetWindowFrame(SurfaceId, Rect /*frame, bottom-left*/) { return false; }
+  virtual void SetIgnoresMouse(SurfaceId, bool) {}
+  // Recomputes the window's shadow from its current content.
+  virtual void InvalidateShadow(SurfaceId) {}
+  // The bitmap an image layer shows (null clears it).
+  virtual void SetLayerContents(LayerId, Image) {}
+
+  // ---- display links ----
+  // Calls `tick` on a thread of its own at the display's refresh rate until
+  // stopped; 0 when the backend has none. StopDisplayLink returns once no
+  // tick runs any more and none will start.
+  virtual uint64_t StartDisplayLink(std::function<void()> /*tick*/) { return 0; }
+  virtual void StopDisplayLink(uint64_t) {}
 
   // Size in points of one line of text in the system font; false when no font
   // is available.
