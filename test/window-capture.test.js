@@ -168,7 +168,15 @@ test.describe('captureWindowImageVerifiedAsync', () => {
     blocks.forEach((b) => sim.unblock(b));
     const [a, b] = await settle(Promise.all(held));
     assert.deepStrictEqual([a.bounds, b.bounds], [boundsOf(101), boundsOf(102)]);
-    const again = await settle(Promise.all([verified(101, 501, 'com.korvo.TextPad'), verified(201, 502, 'com.korvo.Settings')]));
+    // The platform's completion handlers share the slots and let go of them
+    // on their own threads, just after the promises settle: poll (bounded)
+    // until both slots are back, which they must be.
+    let again = [];
+    for (let attempt = 0; attempt < 200; attempt++) {
+      again = await settle(Promise.all([verified(101, 501, 'com.korvo.TextPad'), verified(201, 502, 'com.korvo.Settings')]));
+      if (again.every((img) => img)) break;
+      await new Promise((r) => setTimeout(r, 5));
+    }
     assert.ok(again.every((img) => img && img.format === 'png'));
   });
 
