@@ -8,6 +8,7 @@
 #include "sim/behaviour.h"
 #include "sim/hooks.h"
 #include "sim/keyboard_layouts.h"
+#include "sim/pasteboard.h"
 #include "sim/scene.h"
 #include "sim/scene_validate.h"
 #include "sim/sim_clock.h"
@@ -303,6 +304,7 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
     RunProbeCommand("probe.releaseAll", Json::Array(), result, error, &ignored);
     Hooks::Get().Clear();
     Clock().ResetScale();
+    ResetPasteboard();
     World& w = W();
     std::lock_guard<std::mutex> l(w.mu);
     ResetWorld(w);
@@ -360,6 +362,8 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
   }
   bool handled = false;
   bool ok = Mutate(name, args, result, error, &handled);
+  if (handled) return ok;
+  ok = RunPasteboardCommand(name, args, result, error, &handled);
   if (handled) return ok;
   ok = RunReadCommand(name, args, result, error, &handled);
   if (handled) return ok;
