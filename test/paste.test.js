@@ -78,6 +78,17 @@ test.describe('beginning and finishing a provided paste', () => {
     assert.strictEqual(sim.pasteboardReads().length, 0, 'nothing was even read');
   });
 
+  test('a pasteboard that refuses the item keeps the user\'s contents; the failed paste used a token', () => {
+    sim.writePasteboard([{ [PLAIN]: 'keep', [HTML]: '<p>keep</p>' }], { writer: 'notes' });
+    const before = begin('a');
+    addon.pasteboardFinishProvidedPaste(before);
+    sim.injectFault({ op: 'OfferItem', error: 1 });
+    assert.deepStrictEqual(addon.pasteboardBeginProvidedPaste('b', 'text'),
+      { ok: false, error: 'pasteboard_write_failed', token: 0 });
+    assert.deepStrictEqual(contents(), [{ [PLAIN]: 'keep', [HTML]: '<p>keep</p>' }]);
+    assert.strictEqual(begin('c'), before + 2);
+  });
+
   test('unknown tokens: mark answers false, finish answers true and changes nothing', () => {
     const a = begin('a');
     const b = begin('b');
@@ -196,6 +207,16 @@ test.describe('awaiting the read', () => {
     assert.ok(elapsed < 2000, `ended after ${elapsed} ms, not at the time-out`);
     addon.pasteboardFinishProvidedPaste(token);
     assert.deepStrictEqual(contents(), [{ [PLAIN]: 'from mail' }]);
+  });
+
+  test('a new paste ends the wait of an earlier one without counting its own snapshot as a read', async () => {
+    const first = begin('first');
+    addon.pasteboardMarkProvidedPasteDispatched(first);
+    const waiting = addon.pasteboardAwaitProvidedRead(first, 2000);
+    const second = begin('second');
+    assert.deepStrictEqual(await waiting, failed('pasteboard_changed_during_paste'));
+    addon.pasteboardFinishProvidedPaste(second);
+    assert.deepStrictEqual(contents(), [{ [PLAIN]: 'first' }], 'the snapshot kept the earlier paste\'s text');
   });
 
   test('a write after the read, while the reads settle, also reports the change', async () => {

@@ -20,6 +20,9 @@ namespace {
 std::mutex g_provided_paste_mutex;  // guards the two below
 std::unordered_map<uint64_t, ProvidedPasteSessionPtr> g_provided_pastes;
 uint64_t g_next_provided_paste_token = 1;
+// Main thread only: set while begin snapshots the pasteboard, whose own reads
+// of an earlier paste's item are not a reader consuming it.
+bool g_snapshotting_pasteboard = false;
 
 uint64_t TakeToken() {
   std::lock_guard<std::mutex> lock(g_provided_paste_mutex);
@@ -71,6 +74,7 @@ std::optional<platform::PasteboardBytes> KorvoOzaPasteDataProvider::ProvideData(
     if (!session) return;
     auto it = session->data_by_type.find(type);
     if (it != session->data_by_type.end()) bytes = it->second;
+    if (g_snapshotting_pasteboard) return;
     // A request counts as a read even when the type has no data.
     {
       std::lock_guard<std::mutex> lock(session->mu);
@@ -103,7 +107,10 @@ bool WriteProvidedPaste(platform::Pasteboard& pasteboard, ProvidedPasteSession& 
                         uint64_t token) {
   // Snapshot: every item with the types that have data; empty items are dropped.
   session.saved_items.clear();
-  if (auto items = pasteboard.ReadItems()) {
+  g_snapshotting_pasteboard = true;
+  std::optional<std::vector<platform::PasteboardItem>> items = pasteboard.ReadItems();
+  g_snapshotting_pasteboard = false;
+  if (items) {
     for (auto& item : *items)
       if (!item.empty()) session.saved_items.push_back(std::move(item));
   }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "sim/hooks.h"
 #include "sim/sim_clock.h"
 
 namespace sim {
@@ -156,6 +157,9 @@ class SimPasteboard final : public platform::Pasteboard {
   bool OfferItem(const std::vector<std::string>& types,
                  std::shared_ptr<PasteboardProvider> provider) override {
     if (!provider || types.empty()) return false;
+    CallSite site;
+    site.op = "OfferItem";
+    if (Hooks::Get().Enter(site).kind == FaultKind::kError) return false;
     std::vector<Item> items;
     items.push_back(Item{{}, types, std::move(provider)});
     Replace(std::move(items), kSelfReader);

@@ -12,10 +12,12 @@
 // ProvideData; SelectionClear (another client took the selection) is Finished.
 //
 // Threads: the methods of Pasteboard may be called on any thread. The
-// provider callbacks arrive on whatever thread the backend serves the reader
-// on (possibly the caller's own, for example when this process reads its own
-// offer); the backend holds none of its locks while it calls them, so a
-// provider may call back into the service.
+// provider callbacks arrive on whatever thread the backend serves a reader
+// on, except that a read by this process of its own offer (ReadItems while
+// the offer is the contents) calls the provider on the calling thread,
+// directly and not through the system, so a caller that blocks the thread it
+// serves providers on cannot deadlock. The backend holds none of its locks
+// while it calls a provider, so a provider may call back into the service.
 //
 // A backend without a pasteboard keeps the default (UnavailablePasteboard):
 // ChangeCount answers -1, ReadItems answers nullopt, Clear, WriteItems and
