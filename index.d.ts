@@ -8,6 +8,7 @@ export * from './typings/actions';
 export * from './typings/ghost';
 export * from './typings/keyboard';
 export * from './typings/pip';
+export * from './typings/paste';
 
 /** An export whose subsystem is not built yet: every call throws. */
 export type NotImplementedYet = (...args: unknown[]) => never;
@@ -24,10 +25,6 @@ export declare const scrollToPid: NotImplementedYet;
 export declare const dragToPid: NotImplementedYet;
 export declare const mouseDownToPid: NotImplementedYet;
 export declare const mouseUpToPid: NotImplementedYet;
-export declare const pasteboardBeginProvidedPaste: NotImplementedYet;
-export declare const pasteboardAwaitProvidedRead: NotImplementedYet;
-export declare const pasteboardMarkProvidedPasteDispatched: NotImplementedYet;
-export declare const pasteboardFinishProvidedPaste: NotImplementedYet;
 export declare const setCpsActivationDisabled: NotImplementedYet;
 export declare const beginBackgroundWindowInput: NotImplementedYet;
 export declare const beginBackgroundWindowInputDetailed: NotImplementedYet;

@@ -422,6 +422,22 @@ export function unblock(id: number): boolean;
 export function isBlocked(id: number): boolean;
 export function hooks(): { faults: Array<{ id: number; op: string; remaining: number }>; blocks: Array<{ id: number; op: string; parked: boolean }> };
 
+/** A pasteboard item: type -> text. */
+export type PasteboardItem = Record<string, string>;
+export interface PasteboardContents {
+  changeCount: number;
+  /** "self" (the host process), a writer's name, or "" after reset. */
+  owner: string;
+  /** data holds the eager types only; a provided item's data is never asked for here. */
+  items: Array<{ types: string[]; provided: boolean; data: PasteboardItem }>;
+}
+export interface PasteboardRead { reader: string; type: string; value: string | null; simMs: number }
+export const pasteboardTypes: Readonly<{ plainText: string; html: string; markdown: string }>;
+export function pasteboard(): PasteboardContents;
+export function readPasteboard(type?: string, opts?: { reader?: string; afterMs?: number }): string | null;
+export function writePasteboard(items: PasteboardItem[], opts?: { writer?: string; afterMs?: number }): number | null;
+export function pasteboardReads(): PasteboardRead[];
+
 export function setTimeScale(k: number): null;
 export function advanceClock(ms: number): null;
 export function clockNow(): number;

@@ -68,6 +68,23 @@ const sim = {
   setOptions: (options) => call('setOptions', options),
   queueAppEvents: (n = 1) => call('queueAppEvents', n),
 
+  // ---- pasteboard ----
+  // Items are objects of type -> text, e.g. {'text/plain;charset=utf-8': 'hi'}.
+  pasteboardTypes: Object.freeze({
+    plainText: 'text/plain;charset=utf-8', html: 'text/html', markdown: 'text/markdown',
+  }),
+  // {changeCount, owner, items: [{types, provided, data}]}; reads nothing
+  // (a provided item's data is not asked for).
+  pasteboard: () => call('pasteboard'),
+  // A reader process asks for `type`: answers its text (null when none), or
+  // with afterMs schedules the read on the sim clock and answers null.
+  readPasteboard: (type = 'text/plain;charset=utf-8', opts = {}) => call('readPasteboard', type, opts),
+  // Another application replaces the contents: answers the new change count,
+  // or with afterMs schedules the write on the sim clock and answers null.
+  writePasteboard: (items, opts = {}) => call('writePasteboard', items, opts),
+  // Every read so far: [{reader, type, value, simMs}].
+  pasteboardReads: () => call('pasteboardReads'),
+
   // ---- test hooks ----
   injectFault: (spec) => call('injectFault', spec),
   clearFaults: () => call('clearFaults'),

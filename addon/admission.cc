@@ -5,6 +5,7 @@ namespace addon {
 std::atomic<int> g_capture_app_worker_count{0};
 std::atomic<int> g_verified_window_capture_worker_count{0};
 std::atomic<int> g_input_worker_count{0};
+std::atomic<int> g_provided_paste_read_worker_count{0};
 
 bool TryAdmit(std::atomic<int>& counter, int limit) {
   int current = counter.load();

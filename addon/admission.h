@@ -11,10 +11,13 @@ namespace addon {
 inline constexpr int kCaptureAppWorkerLimit = 16;
 inline constexpr int kVerifiedWindowCaptureWorkerLimit = 2;
 inline constexpr int kInputWorkerLimit = 8;
+// Awaits of a provided paste's read: each may wait tens of seconds.
+inline constexpr int kProvidedPasteReadWorkerLimit = 4;
 
 extern std::atomic<int> g_capture_app_worker_count;
 extern std::atomic<int> g_verified_window_capture_worker_count;
 extern std::atomic<int> g_input_worker_count;
+extern std::atomic<int> g_provided_paste_read_worker_count;
 
 // Takes a slot while the counter is below `limit`.
 bool TryAdmit(std::atomic<int>& counter, int limit);

@@ -68,11 +68,13 @@ WorkerPool& PoolFor(WorkerFamily family) {
   static WorkerPool* capture = new WorkerPool("capture", kCaptureAppWorkerLimit);
   static WorkerPool* verified = new WorkerPool("verified-capture", kVerifiedWindowCaptureWorkerLimit);
   static WorkerPool* input = new WorkerPool("input", kInputWorkerLimit);
+  static WorkerPool* paste = new WorkerPool("provided-paste", kProvidedPasteReadWorkerLimit);
   static WorkerPool* general = new WorkerPool("general", 32);
   switch (family) {
     case WorkerFamily::kCapture: return *capture;
     case WorkerFamily::kVerifiedCapture: return *verified;
     case WorkerFamily::kInput: return *input;
+    case WorkerFamily::kProvidedPaste: return *paste;
     case WorkerFamily::kGeneral: break;
   }
   return *general;

@@ -37,7 +37,7 @@ class WorkerPool {
   size_t idle_ = 0;
 };
 
-enum class WorkerFamily { kCapture, kVerifiedCapture, kInput, kGeneral };
+enum class WorkerFamily { kCapture, kVerifiedCapture, kInput, kProvidedPaste, kGeneral };
 
 // The process-wide pool of a family (never destroyed, so threads that are
 // still running at process exit never touch a destroyed pool).

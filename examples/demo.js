@@ -78,6 +78,24 @@ async function ghostCursor(elements) {
   addon.ghostRemoveSession('agent-1');
   addon.ghostRemoveSession('agent-2');
 }
+// A provided paste into the editor: the text goes on the pasteboard lazily,
+// Command-V makes the editor read it, the add-on sees that read, and the
+// user's own clipboard comes back afterwards.
+async function providedPaste(editor) {
+  heading('provided paste into the editor');
+  const plain = sim.pasteboardTypes.plainText;
+  sim.writePasteboard([{ [plain]: "the user's clipboard" }], { writer: 'notes' });
+  const begun = addon.pasteboardBeginProvidedPaste(' Pasted by the agent.', 'html');
+  console.log(`begin: ${JSON.stringify(begun)}; the pasteboard offers ${JSON.stringify(sim.pasteboard().items[0].types)}`);
+  addon.pasteboardMarkProvidedPasteDispatched(begun.token);
+  await addon.pressKeyToPid(editor.pid, 'cmd+v');
+  const read = await addon.pasteboardAwaitProvidedRead(begun.token, 2000, 200, 300);
+  console.log(`await: ${JSON.stringify(read)}`);
+  console.log('editor text now ends:', JSON.stringify(sim.element('textpad.text').value.slice(-40)));
+  addon.pasteboardFinishProvidedPaste(begun.token);
+  console.log(`after finish the pasteboard holds ${JSON.stringify(sim.pasteboard().items.map((i) => i.data))}`);
+}
+
 const main0 = (windows) => windows.find((w) => w.main) || windows[0];
 // KORVO_OZA_PLATFORM=x11: the same exports against the real X desktop named
 // by DISPLAY (for example one from scripts/desktop-up.sh).
@@ -178,6 +196,8 @@ async function main() {
   console.log(`${posted.length} key-downs posted (${posted.filter((e) => e.unicode).length} Unicode chunks, ` +
     `the rest key presses), route ${posted[0] && posted[0].route}, nothing left pressed: ` +
     `${JSON.stringify(sim.heldKeys()) === '{}'}`);
+
+  await providedPaste(editor);
 
   heading('window capture');
   const main = main0(windows);

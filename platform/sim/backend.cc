@@ -1,4 +1,5 @@
 // The simulated backend object, its host-loop hooks and its log.
+#include "sim/pasteboard.h"
 #include "sim/services.h"
 #include "sim/sim_clock.h"
 #include "sim/surfaces.h"
@@ -23,6 +24,7 @@ class Backend : public platform::Platform {
   platform::Log& log() override { return log_; }
   platform::ScreenCapture& screen_capture() override { return SimScreenCapture(); }
   platform::Surfaces& surfaces() override { return SimSurfaceService(); }
+  platform::Pasteboard& pasteboard() override { return SimPasteboardService(); }
 
  private:
   TimedAccessibility ax_;  // SimAccessibility with a time tally

@@ -8,6 +8,7 @@
 #include "sim/behaviour.h"
 #include "sim/hooks.h"
 #include "sim/keyboard_layouts.h"
+#include "sim/pasteboard.h"
 #include "sim/scene.h"
 #include "sim/scene_validate.h"
 #include "sim/sim_clock.h"
@@ -304,6 +305,7 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
     Hooks::Get().Clear();
     Clock().ResetScale();
     ResetPanelSim();
+    ResetPasteboard();
     World& w = W();
     std::lock_guard<std::mutex> l(w.mu);
     ResetWorld(w);
@@ -363,6 +365,8 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
   bool ok = RunPanelCommand(name, args, result, error, &handled);
   if (handled) return ok;
   ok = Mutate(name, args, result, error, &handled);
+  if (handled) return ok;
+  ok = RunPasteboardCommand(name, args, result, error, &handled);
   if (handled) return ok;
   ok = RunReadCommand(name, args, result, error, &handled);
   if (handled) return ok;

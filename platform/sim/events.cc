@@ -1,6 +1,7 @@
 // Posting events in the simulated desktop. Every posted event is journaled
 // with all its fields; it then behaves: Unicode key-downs type into the
-// focused text element of the target application, backspace deletes, mouse
+// focused text element of the target application, Command-V pastes the
+// pasteboard's plain text there, backspace deletes, mouse
 // events move the pointer, and a left down + up pair clicks what is under it.
 // The private window-server entry points live here too.
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include "sim/behaviour.h"
 #include "sim/hooks.h"
 #include "sim/keyboard_layouts.h"
+#include "sim/pasteboard.h"
 #include "sim/scene.h"
 #include "sim/services.h"
 #include "sim/surfaces.h"
@@ -52,6 +54,15 @@ void TrackHeldKeys(World& w, pid_t pid, const platform::Event& e) {
   if (e.type == platform::EventType::kKeyDown) held.insert(e.keycode);
   else held.erase(e.keycode);
   if (held.empty()) w.held_keys.erase(pid);
+}
+
+// Command-V (the key that types "v" under the current layout, with Command
+// and neither Control nor Option): the application pastes.
+bool IsPasteChord(World& w, const platform::Event& e) {
+  if (e.type != platform::EventType::kKeyDown || !e.unicode.empty()) return false;
+  if (!(e.flags & platform::kFlagMaskCommand)) return false;
+  if (e.flags & (platform::kFlagMaskControl | platform::kFlagMaskAlternate)) return false;
+  return LayoutChars(w.keyboard_layout, e.keycode, false) == u"v";
 }
 
 // Keyboard behaviour for the application `pid`: a key-down types its Unicode
@@ -99,7 +110,7 @@ bool Deliver(const std::string& route, pid_t pid, const platform::Event& e) {
   site.pid = pid;
   Fault f = Hooks::Get().Enter(site);
   World& w = W();
-  std::lock_guard<std::mutex> l(w.mu);
+  std::unique_lock<std::mutex> l(w.mu);
   if (f.kind == FaultKind::kQuit && f.quit_pid > 0) QuitApp(w, f.quit_pid);
   if (f.kind == FaultKind::kError) return false;
   platform::Event ev = e;
@@ -120,6 +131,14 @@ bool Deliver(const std::string& route, pid_t pid, const platform::Event& e) {
     Mouse(w, system ? 0 : pid, ev);
   } else if (ev.type == platform::EventType::kKeyDown || ev.type == platform::EventType::kKeyUp) {
     if (target > 0) Keyboard(w, target, ev);
+    if (target > 0 && IsPasteChord(w, ev)) {
+      // The application reads the pasteboard as any reader does: without the
+      // world lock, since a lazy item's provider may run on another thread.
+      l.unlock();
+      auto bytes = ReadPasteboardAs("pid:" + std::to_string(target), platform::kPasteboardPlainText);
+      l.lock();
+      if (bytes && !bytes->empty()) InsertText(w, target, std::string(bytes->begin(), bytes->end()));
+    }
   }
   return true;
 }

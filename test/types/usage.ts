@@ -201,3 +201,17 @@ function ghostUsage(): void {
   void fill; void ok; void arrived; void windows;
 }
 void ghostUsage;
+
+async function pasteUsage(): Promise<void> {
+  const begun: addon.ProvidedPasteBegin = addon.pasteboardBeginProvidedPaste('hi', 'html');
+  const marked: boolean = addon.pasteboardMarkProvidedPasteDispatched(begun.token);
+  sim.readPasteboard(sim.pasteboardTypes.plainText, { reader: 'editor', afterMs: 100 });
+  const read: addon.ProvidedReadOutcome = await addon.pasteboardAwaitProvidedRead(begun.token, 2000, 400);
+  const code: addon.ProvidedReadError | null = read.error;
+  const finished: boolean = addon.pasteboardFinishProvidedPaste(begun.token);
+  const count: number | null = sim.writePasteboard([{ 'text/plain;charset=utf-8': 'other' }]);
+  const types: string[] = sim.pasteboard().items[0].types;
+  const readers: string[] = sim.pasteboardReads().map((r) => r.reader);
+  void marked; void code; void finished; void count; void types; void readers;
+}
+void pasteUsage;

@@ -9,6 +9,7 @@
 #include "platform/events.h"
 #include "platform/keyboard_layout.h"
 #include "platform/log.h"
+#include "platform/pasteboard.h"
 #include "platform/private_api.h"
 #include "platform/screen_capture.h"
 #include "platform/security.h"
@@ -38,6 +39,10 @@ class Platform {
   // Overlay windows and layers; a backend without them keeps this default,
   // which creates nothing (see surfaces.h).
   virtual Surfaces& surfaces() { return UnavailableSurfaces(); }
+  // The general pasteboard; a backend without one keeps this default, which
+  // answers change count -1, no contents and false to every write (see
+  // pasteboard.h). Provided pastes then fail with "pasteboard_write_failed".
+  virtual Pasteboard& pasteboard() { return UnavailablePasteboard::Instance(); }
 };
 
 // The active backend (process-wide, created on first use).
