@@ -466,6 +466,8 @@ export function promptCount(): number;
 export function stats(): Stats;
 export function windowImage(number: number): { width: number; height: number; rgba: Buffer } | null;
 export function overlayWindows(): OverlayWindow[];
+/** Writes the on-screen window list as JSON to `file` (atomically) for settings-watch. */
+export function writeWindowList(file: string): string;
 export function backendName(): string;
 export function panels(): PanelWindow[];
 /** A panel or overlay window of the add-on as drawn now, at its backing scale. */

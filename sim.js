@@ -131,6 +131,10 @@ const sim = {
   // The add-on's overlay windows: number, frame, orderedIn, level,
   // ignoresMouse, sharingType, scale, layers.
   overlayWindows: () => call('overlayWindows'),
+  // Writes the on-screen window list as JSON to `file` (atomically), where
+  // settings-watch reads it on the simulated desktop
+  // (KORVO_OZA_SIM_WINDOW_LIST=file); call it again after changing windows.
+  writeWindowList: (file) => call('writeWindowList', file),
   backendName: () => native.backendName(),
 
   // ---- mirroring panels, display links, screenshots ----

@@ -64,9 +64,11 @@ uint32_t ParseInterval(const char* arg) {
   for (; *p; ++p) {
     if (*p < '0' || *p > '9') return kDefaultInterval;
     v = v * 10 + static_cast<uint64_t>(*p - '0');
-    if (v > kMaxInterval) return kDefaultInterval;
+    if (v > UINT32_MAX) return kDefaultInterval;  // not an unsigned 32-bit number
   }
-  return static_cast<uint32_t>(v);
+  // The pause is interval x 1000 microseconds in 32 bits: longer intervals
+  // are clamped to the longest one that fits.
+  return static_cast<uint32_t>(v > kMaxInterval ? kMaxInterval : v);
 }
 
 }  // namespace settings_watch

@@ -27,7 +27,7 @@ std::vector<Record> Select(const std::vector<ListedWindow>& windows);
 // Compact JSON array, e.g. [{"x":10,"y":20,"w":300,"h":200,"layer":0}].
 std::string ToJson(const std::vector<Record>& records);
 // The polling interval from the first argument (decimal, optional "+",
-// unsigned 32-bit, at most 4294967 ms); 150 otherwise.
+// unsigned 32-bit; values above 4294967 ms are clamped to it); 150 otherwise.
 uint32_t ParseInterval(const char* arg);
 
 // The window sources; nullopt when the list cannot be read this cycle.

@@ -1,6 +1,7 @@
 'use strict';
-// settings-watch on the simulated desktop (a scene file): which windows
-// count as settings windows, the record's keys, and the polling interval.
+// settings-watch on the simulated desktop (a scene file, or the window list
+// desktop-sim writes): which windows count as settings windows, the record's
+// keys, and the polling interval.
 const test = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
@@ -65,7 +66,7 @@ test.describe('settings-watch (simulated desktop)', () => {
   test('the interval: a number in ms, 0 for none, 150 for anything that is not one', async () => {
     const fast = watch(['+0']);
     await fast.next(() => true, 3000, 200);
-    for (const args of [['abc'], ['-5'], ['4294968'], []]) {
+    for (const args of [['abc'], ['-5'], ['4294967296'], []]) {
       const w = watch(args);
       const sixth = await w.next(() => true, 5000, 5);
       // Four pauses of 150 ms lie between the second and the sixth line (the
@@ -74,5 +75,36 @@ test.describe('settings-watch (simulated desktop)', () => {
       assert.ok(gap >= 450 && gap < 3000, `${JSON.stringify(args)}: ${gap} ms for four cycles`);
       w.stop();
     }
+    // Longer than the 32-bit pause allows: clamped to 4294967 ms, so one line
+    // and then a pause of over an hour (not the 150 ms default).
+    const slow = watch(['4294968']);
+    await slow.next(() => true);
+    await new Promise((r) => setTimeout(r, 400));
+    assert.strictEqual(slow.lines.length, 1);
+  });
+
+  test("the host's simulated desktop through the window-list file desktop-sim writes", async () => {
+    const sim = require('../sim');
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'korvo-watch-'));
+    sceneDirs.push(dir);
+    const file = path.join(dir, 'windows.json');
+    sim.reset();
+    sim.loadScene({ apps: [app(806, 'Notes', [{ number: 61, bounds: [0, 0, 10, 10] }])] });
+    sim.writeWindowList(file);
+    const w = startWatch(['20'], { KORVO_OZA_PLATFORM: 'sim', KORVO_OZA_SIM_WINDOW_LIST: file });
+    watchers.push(w);
+    await w.next((recs) => recs.length === 0);
+    // Each line arrives while the program runs (line-buffered output).
+    const pid = sim.launchApp(app(807, '系统设置', [{ number: 71, bounds: [30, 40, 320, 240], layer: 0 }]));
+    assert.strictEqual(pid, 807);
+    sim.writeWindowList(file);
+    const seen = await w.next((recs) => recs.length === 1);
+    assert.deepStrictEqual(JSON.parse(seen.text), [{ x: 30, y: 40, w: 320, h: 240, layer: 0 }]);
+    sim.moveWindow(71, [50, 60, 320, 240]);
+    sim.writeWindowList(file);
+    await w.next((recs) => recs.length === 1 && recs[0].x === 50);
+    fs.rmSync(file);
+    await w.next((recs) => recs.length === 0);
+    sim.reset();
   });
 });

@@ -1,8 +1,11 @@
 // Commands that change the simulated desktop.
 #include "sim/control.h"
+#include "sim/services.h"
 #include "sim/surfaces.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 
 #include "sim/attributes.h"
 #include "sim/behaviour.h"
@@ -355,6 +358,34 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
   }
   if (name == "clockNow") {
     *result = Json(std::chrono::duration<double, std::milli>(Clock().Now().time_since_epoch()).count());
+    return true;
+  }
+  if (name == "writeWindowList") {
+    // The on-screen window list as JSON, written atomically to a file: the
+    // settings watcher, a separate process, reads the simulated desktop there.
+    std::string file = args[0].str_or("");
+    if (file.empty()) {
+      *error = "writeWindowList(path) expects a file path";
+      return false;
+    }
+    auto list = SimPlatform().windows().CopyWindowList(
+        platform::WindowListOption::kOnScreenOnlyExcludingDesktop);
+    std::string text = list ? ValueToJson(platform::Value(*list)).Dump() : "null";
+    std::string tmp = file + ".tmp";
+    {
+      std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+      out << text;
+      if (!out) {
+        *error = "writeWindowList: cannot write " + tmp;
+        return false;
+      }
+    }
+    if (std::rename(tmp.c_str(), file.c_str()) != 0) {
+      std::remove(tmp.c_str());
+      *error = "writeWindowList: cannot replace " + file;
+      return false;
+    }
+    *result = Json(file);
     return true;
   }
   if (name == "overlayWindows") {
