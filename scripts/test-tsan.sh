@@ -24,6 +24,6 @@ status=0
 ctest --test-dir build-tsan --output-on-failure -j2 || status=1
 LD_PRELOAD="$TSAN_LIB" AUTOMATION_ADDON_BUILD_DIR=build-tsan \
   node --test --test-concurrency=2 test/*.test.js || status=1
-LD_PRELOAD="$TSAN_LIB" AUTOMATION_ADDON_BUILD_DIR=build-tsan bash scripts/test-x11.sh || status=1
+KORVO_TEST_PRELOAD="$TSAN_LIB" AUTOMATION_ADDON_BUILD_DIR=build-tsan bash scripts/test-x11.sh || status=1
 node scripts/tsan-reports.js "$LOGS" || status=1
 exit "$status"
