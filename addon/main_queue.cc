@@ -19,8 +19,16 @@ std::thread::id g_main_thread_id;
 std::atomic<bool> g_main_thread_known{false};
 uv_loop_t* g_loop = nullptr;
 
-std::mutex g_queue_mutex;
-std::deque<std::function<void()>> g_queue;
+// Never destroyed: detached threads (the visibility probe, worker pools) may
+// still post while the process runs its static destructors at exit.
+struct PendingQueue {
+  std::mutex mutex;
+  std::deque<std::function<void()>> jobs;
+};
+PendingQueue& Pending() {
+  static PendingQueue* q = new PendingQueue();
+  return *q;
+}
 uv_async_t* g_queue_async = nullptr;  // host thread only; lives for the process
 std::atomic<bool> g_queue_ready{false};
 
@@ -101,10 +109,11 @@ size_t DrainMainQueue() {
   for (;;) {
     std::function<void()> fn;
     {
-      std::lock_guard<std::mutex> lock(g_queue_mutex);
-      if (g_queue.empty()) break;
-      fn = std::move(g_queue.front());
-      g_queue.pop_front();
+      PendingQueue& q = Pending();
+      std::lock_guard<std::mutex> lock(q.mutex);
+      if (q.jobs.empty()) break;
+      fn = std::move(q.jobs.front());
+      q.jobs.pop_front();
     }
     fn();
     ++ran;
@@ -114,8 +123,9 @@ size_t DrainMainQueue() {
 
 void PostToMain(std::function<void()> fn) {
   {
-    std::lock_guard<std::mutex> lock(g_queue_mutex);
-    g_queue.push_back(std::move(fn));
+    PendingQueue& q = Pending();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    q.jobs.push_back(std::move(fn));
   }
   Wake();
 }

@@ -20,5 +20,8 @@ elif [ "$status" -ne 0 ]; then
   echo "x11 desktop failed to start: ${err##*$'\n'}" >&2
   exit 1
 fi
+# A sanitizer runtime meant for the test processes only (the thread
+# sanitizer's cannot run the shell itself): preloaded from here on.
+if [ -n "${KORVO_TEST_PRELOAD:-}" ]; then export LD_PRELOAD="$KORVO_TEST_PRELOAD"; fi
 # One desktop, shared: the suites run one after another.
 KORVO_DESKTOP="$DIR" KORVO_OZA_PLATFORM=x11 node --test --test-concurrency=1 test/x11/*.test.js

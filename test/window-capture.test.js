@@ -127,6 +127,10 @@ test.describe('captureWindowImageVerifiedAsync', () => {
 
   test('windows beyond 1,920 points are streamed at most 1,920 pixels wide', async () => {
     sim.addWindow(501, { number: 9501, title: 'Wide', bounds: [0, 0, 2400, 1200] });
+    // The sim clock at a quarter speed: the 4-second budget then also covers
+    // drawing, downscaling and encoding a 2400-point frame under the thread
+    // sanitizer; the size checks below are what this test is about.
+    sim.setTimeScale(0.25);
     const img = await verified(9501, 501, 'com.korvo.TextPad');
     assert.deepStrictEqual(size(img), [1920, 960]);
     assert.deepStrictEqual(img.bounds, [0, 0, 2400, 1200]);
