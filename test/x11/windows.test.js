@@ -102,10 +102,23 @@ test.describe('x11 windows and displays', { skip }, () => {
       run('xdotool', ['windowmove', String(fw.window_id), String(x), String(y)]);
       waitFor(() => addon.listWindows(factory)[0].bounds[0] === x, 5000, 'the factory to move');
     };
+    // Moving a window over the editor can start a fade (its overlay scroll
+    // bar shows and fades out over about a second): poll, with a bound, until
+    // two reads in a row agree before comparing.
+    const settledImage = async () => {
+      let prev = await decodePng(addon.captureWindowImage(w.window_id, 'png').data);
+      for (let i = 0; i < 40; i++) {
+        await new Promise((r) => setTimeout(r, 100));
+        const cur = await decodePng(addon.captureWindowImage(w.window_id, 'png').data);
+        if (cur.rgba.equals(prev.rgba)) return cur;
+        prev = cur;
+      }
+      return prev;
+    };
     // Covered: the factory lies over the editor's lower part.
     const coveredImage = async () => {
       moveFactory(w.bounds[0] + 100, w.bounds[1] + 200);
-      const png = await decodePng(addon.captureWindowImage(w.window_id, 'png').data);
+      const png = await settledImage();
       moveFactory(w.bounds[0] + w.bounds[2] + 50, w.bounds[1]);
       return png;
     };
@@ -131,12 +144,11 @@ test.describe('x11 windows and displays', { skip }, () => {
       return null;
     };
     let mismatch = null;
-    // A repaint may land between reads: a few attempts, never a wait.
-    for (let attempt = 0; attempt < 3; attempt++) {
-      // A repaint caught in the covered read (a fading scroll bar, say) is
-      // read again too.
+    // A repaint may still land between reads: a few attempts.
+    for (let attempt = 0; attempt < 4; attempt++) {
+      // A repaint caught in the covered read is read again too.
       if (attempt > 0) covered = await coveredImage();
-      const uncovered = await decodePng(addon.captureWindowImage(w.window_id, 'png').data);
+      const uncovered = await settledImage();
       mismatch = firstDifference(uncovered, xwdImage(frame), ox, oy) ||
         firstDifference(covered, uncovered, 0, 0);
       if (!mismatch) break;
