@@ -18,11 +18,6 @@ namespace {
 
 constexpr uint32_t kFirstOverlayWindowNumber = 0x7F000000;
 
-double PrimaryHeight(World& w) {
-  for (auto& d : w.displays)
-    if (d.main) return d.bounds.height;
-  return w.displays.empty() ? 0 : w.displays[0].bounds.height;
-}
 
 SimLayer* FindLayer(SurfaceStore& s, platform::LayerId id) {
   auto it = s.layers.find(id);
@@ -82,7 +77,7 @@ void PruneAnimations(SimLayer& layer, double now_s) {
 std::vector<platform::ScreenInfo> SimSurfaces::Screens() {
   World& w = W();
   std::lock_guard<std::mutex> l(w.mu);
-  double primary_h = PrimaryHeight(w);
+  double primary_h = PrimaryDisplayHeight(w);
   std::vector<platform::ScreenInfo> out;
   // The primary (main) display's screen comes first, as the screen list does.
   std::vector<const Display*> order;
@@ -354,12 +349,7 @@ int CountLayers(SurfaceStore& s, platform::LayerId id, int depth) {
 }  // namespace
 
 Json OverlayWindowsJson() {
-  double primary_h;
-  {
-    World& w = W();
-    std::lock_guard<std::mutex> l(w.mu);
-    primary_h = PrimaryHeight(w);
-  }
+  const double primary_h = PrimaryDisplayHeightNow();
   SurfaceStore& s = Store();
   std::lock_guard<std::mutex> l(s.mu);
   Json list = Json::Array();
@@ -367,12 +357,7 @@ Json OverlayWindowsJson() {
     if (win.panel) continue;  // listed by panels()
     Json o = Json::Object();
     o.set("number", Json(win.number));
-    Json f = Json::Array();
-    f.push(Json(win.spec.frame.x));
-    f.push(Json(primary_h - win.spec.frame.y - win.spec.frame.height));
-    f.push(Json(win.spec.frame.width));
-    f.push(Json(win.spec.frame.height));
-    o.set("frame", f);
+    o.set("frame", TopLeftFrameJson(win.spec.frame, primary_h));
     o.set("orderedIn", Json(win.ordered_in));
     o.set("level", Json(static_cast<int64_t>(win.spec.level)));
     o.set("ignoresMouse", Json(win.spec.ignores_mouse));
@@ -395,6 +380,25 @@ bool IsOverlayWindow(uint32_t number, bool* accepts_mouse_down) {
   return false;
 }
 
-double PrimaryDisplayHeight(World& w) { return PrimaryHeight(w); }
+double PrimaryDisplayHeight(World& w) {
+  for (auto& d : w.displays)
+    if (d.main) return d.bounds.height;
+  return w.displays.empty() ? 0 : w.displays[0].bounds.height;
+}
+
+double PrimaryDisplayHeightNow() {
+  World& w = W();
+  std::lock_guard<std::mutex> l(w.mu);
+  return PrimaryDisplayHeight(w);
+}
+
+Json TopLeftFrameJson(const platform::Rect& frame, double primary_h) {
+  Json f = Json::Array();
+  f.push(Json(frame.x));
+  f.push(Json(primary_h - frame.y - frame.height));
+  f.push(Json(frame.width));
+  f.push(Json(frame.height));
+  return f;
+}
 
 }  // namespace sim

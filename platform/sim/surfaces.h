@@ -119,6 +119,9 @@ SimSurfaces& SimSurfaceService();
 void AppendOverlayWindowEntries(platform::Array* list, double primary_height);
 struct World;
 double PrimaryDisplayHeight(World& w);  // world mutex held
+double PrimaryDisplayHeightNow();        // takes the world mutex
+// A bottom-left frame as [x, y, width, height] in global top-left points.
+Json TopLeftFrameJson(const platform::Rect& frame, double primary_h);
 // Whether a window number is one of the overlay windows (event-mask queries).
 bool IsOverlayWindow(uint32_t number, bool* accepts_mouse_down);
 // The overlay windows for desktop-sim: number, frame (global top-left),

@@ -82,12 +82,7 @@ Json PanelJson(const SimSurfaceWindow& win, double primary_h, SurfaceStore& s) {
   const auto& p = win.panel_spec;
   Json o = Json::Object();
   o.set("number", Json(win.number));
-  Json f = Json::Array();
-  f.push(Json(p.frame.x));
-  f.push(Json(primary_h - p.frame.y - p.frame.height));
-  f.push(Json(p.frame.width));
-  f.push(Json(p.frame.height));
-  o.set("frame", f);
+  o.set("frame", TopLeftFrameJson(p.frame, primary_h));
   o.set("orderedIn", Json(win.ordered_in));
   o.set("level", Json(static_cast<int64_t>(p.level)));
   o.set("collectionBehavior", Json(static_cast<int64_t>(p.collection_behavior)));
@@ -269,12 +264,7 @@ bool RunPanelCommand(const std::string& name, const Json& args, Json* result, st
   *handled = true;
   LinkStore& ls = Links();
   if (name == "panels") {
-    double primary_h;
-    {
-      World& w = W();
-      std::lock_guard<std::mutex> l(w.mu);
-      primary_h = PrimaryDisplayHeight(w);
-    }
+    const double primary_h = PrimaryDisplayHeightNow();
     SurfaceStore& s = Store();
     std::lock_guard<std::mutex> l(s.mu);
     Json list = Json::Array();
