@@ -1,8 +1,10 @@
 #include "pip/pip_c_api.h"
 
+#include <cmath>
 #include <string>
 
 #include "main_queue.h"
+#include "pip/pip_interaction.h"
 #include "pip/pip_stack.h"
 #include "pip/pip_start.h"
 
@@ -31,6 +33,17 @@ bool pip_start(uint32_t window_id, double width, double height) {
 void pip_stop(void) { OnMain([] { pip::PipStopAll(); }); }
 void pip_dismiss(void) { OnMain([] { pip::PipDismissAll(); }); }
 bool pip_is_running(void) { return addon::PipRunOnMainSync([] { return pip::PipIsRunning(); }); }
+bool pip_is_interaction_ready(void) {
+  return addon::PipRunOnMainSync([] { return pip::PipLeadInteractionReady(); });
+}
+
+int64_t pip_prepare_synthetic_pointer_down(double x, double y) {
+  if (!std::isfinite(x) || !std::isfinite(y)) return -1;
+  int64_t token = -1;
+  OnMain([&] { token = pip::PipPrepareSyntheticPointerDown(platform::Point{x, y}); });
+  return token;
+}
+
 bool pip_is_dismissed(void) {
   return addon::PipRunOnMainSync([] { return pip::Switches().dismissed; });
 }

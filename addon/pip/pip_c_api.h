@@ -10,6 +10,13 @@ bool pip_start(uint32_t window_id, double width, double height);
 void pip_stop(void);
 void pip_dismiss(void);
 bool pip_is_running(void);
+// Lead panel running and its interaction monitor ready.
+bool pip_is_interaction_ready(void);
+// Offers a synthetic left press at (x, y) (global top-left points) to the
+// panels: -1 refuses the press (point not finite, or a panel that would own it
+// cannot decide), 0 means no panel claims it, any other value is the token
+// to write into field 42 of every event of that press.
+int64_t pip_prepare_synthetic_pointer_down(double x, double y);
 bool pip_is_dismissed(void);
 void pip_clear_dismissed(void);
 int pip_stop_target(uint32_t window_id, int32_t pid, const char* bundle_id);

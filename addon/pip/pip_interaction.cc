@@ -5,6 +5,7 @@
 
 #include "pip/pip_controller.h"
 #include "pip/pip_log.h"
+#include "pip/pip_stack.h"
 #include "platform/platform.h"
 
 namespace pip {
@@ -48,6 +49,18 @@ void PipInteractionStop(KvPipController& panel) {
 
 bool PipInteractionReady(const KvPipController& panel) {
   return Started().count(&panel) > 0 && panel.running();
+}
+
+int64_t PipPrepareSyntheticPointerDown(platform::Point point) {
+  // The interim monitor claims no presses, so no panel reserves one.
+  (void)point;
+  return 0;
+}
+
+bool PipLeadInteractionReady() {
+  PanelRef lead = PipStackLead();
+  auto* c = dynamic_cast<KvPipController*>(lead.get());
+  return c && c->running() && PipInteractionReady(*c);
 }
 
 }  // namespace pip

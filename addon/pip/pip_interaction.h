@@ -7,6 +7,10 @@
 // deadline) replaces these functions without changing their callers.
 #pragma once
 
+#include <cstdint>
+
+#include "platform/value.h"
+
 namespace pip {
 
 class KvPipController;
@@ -20,5 +24,12 @@ void PipInteractionRepublish(KvPipController& panel);
 void PipInteractionHide(KvPipController& panel);
 void PipInteractionStop(KvPipController& panel);
 bool PipInteractionReady(const KvPipController& panel);
+
+// Main thread. Asks each running panel, front to back, to reserve a synthetic
+// left press at `point` (global top-left); the first non-zero answer wins (a
+// token, or -1 for a refusal), 0 when every panel answers 0.
+int64_t PipPrepareSyntheticPointerDown(platform::Point point);
+// Main thread. The lead panel is running and its monitor is ready.
+bool PipLeadInteractionReady();
 
 }  // namespace pip
