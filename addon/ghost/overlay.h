@@ -108,6 +108,8 @@ bool AnyGroupShown();
 
 // ---- windows (overlay_windows.cc) ----
 void RebuildScreenWindows();
+// Whether `number` is one of the overlay's windows (any thread).
+bool GhostOverlayOwnsWindowNumber(uint32_t number);
 std::vector<ghost_geometry::DisplayFrame> CurrentDisplayFrames();
 std::vector<ghost_geometry::DisplayFrame> WindowFrames();
 int WindowIndexForPoint(double x, double y);  // 0 when nothing matches

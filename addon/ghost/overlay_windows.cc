@@ -1,7 +1,9 @@
 // The overlay windows: one borderless, click-through window per non-mirror
 // display, floating above everything, rebuilt when the displays change.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
 
 #include "ghost/overlay.h"
 #include "platform/platform.h"
@@ -47,6 +49,24 @@ bool WindowCapturable() {
   return v && (v[0] == '1' || v[0] == 't');
 }
 
+namespace {
+// The overlay's window numbers, for threads that must recognise the overlay
+// in the window list (the mirroring panels' ownership probes).
+std::mutex g_own_numbers_mu;
+std::vector<uint32_t>* g_own_numbers = new std::vector<uint32_t>();
+
+void SetOwnOverlayNumbers(std::vector<uint32_t> numbers) {
+  std::lock_guard<std::mutex> l(g_own_numbers_mu);
+  *g_own_numbers = std::move(numbers);
+}
+}  // namespace
+
+bool GhostOverlayOwnsWindowNumber(uint32_t number) {
+  std::lock_guard<std::mutex> l(g_own_numbers_mu);
+  return number != 0 &&
+         std::find(g_own_numbers->begin(), g_own_numbers->end(), number) != g_own_numbers->end();
+}
+
 void RebuildScreenWindows() {
   OverlayState& s = S();
   auto& surf = platform::Get().surfaces();
@@ -60,6 +80,7 @@ void RebuildScreenWindows() {
   }
   for (auto& w : s.windows) surf.CloseWindow(w.window);
   s.windows.clear();
+  SetOwnOverlayNumbers({});
   g_window_screen_frames.clear();
 
   std::vector<platform::ScreenInfo> screens = surf.Screens();
@@ -103,6 +124,9 @@ void RebuildScreenWindows() {
     s.windows.push_back(w);
     g_window_screen_frames.push_back(match->frame);
   }
+  std::vector<uint32_t> numbers;
+  for (auto& w : s.windows) numbers.push_back(w.number);
+  SetOwnOverlayNumbers(std::move(numbers));
   s.displayGeneration++;
   for (auto& g : s.groups) {
     if (!g->rootLayer) continue;

@@ -9,6 +9,7 @@
 #include "apps/identity.h"
 #include "main_queue.h"
 #include "pip/pip_controller.h"
+#include "pip/pip_interaction.h"
 #include "pip/pip_geometry.h"
 #include "pip/pip_log.h"
 #include "platform/platform.h"
@@ -137,7 +138,7 @@ void KvPipController::displayLinkTick() {
 }
 
 bool KvPipController::shouldCaptureLegacyFrame() {
-  if (group_hidden_ || task_completed_) return false;
+  if (PipInteractionDragging(*this) || group_hidden_ || task_completed_) return false;
   int64_t interval = PipStackIsLead(this) ? kLeadLegacyIntervalNs : kOtherLegacyIntervalNs;
   int64_t now = nowNs();
   int64_t last = last_legacy_capture_time_ns_.load();
@@ -225,7 +226,12 @@ void KvPipController::runLegacyCapture(uint64_t g) {
 // ---- verified loop ----
 
 void KvPipController::verifiedTimerTick(uint64_t g) {
-  if (!acceptsGeneration(g) || group_hidden_ || task_completed_) return;
+  if (!acceptsGeneration(g)) return;
+  if (PipInteractionDragging(*this)) {
+    PipSignpost("pip.capture.skipped.drag");
+    return;
+  }
+  if (group_hidden_ || task_completed_) return;
   int64_t now = nowNs();
   if (!PipStackIsLead(this) && now - last_capture_admitted_at_ns_.load() < kNonLeadScreenshotSpacingNs)
     return;

@@ -55,7 +55,21 @@ double PrimaryHeight() {
 }  // namespace
 
 std::shared_ptr<KvPipController> KvPipController::Create() {
-  return std::shared_ptr<KvPipController>(new KvPipController());
+  auto c = std::shared_ptr<KvPipController>(new KvPipController());
+  c->interaction_ = std::make_shared<PipInteraction>(c);
+  return c;
+}
+
+void KvPipController::moveFrameBy(double dx, double dy) {
+  if (!panel_) return;
+  auto& surf = Surf();
+  platform::PanelWindowSpec spec;
+  if (!surf.GetPanelSpec(panel_, &spec)) return;
+  // The window frame has a bottom-left origin: moving down lowers y.
+  platform::Rect f = spec.frame;
+  f.x += dx;
+  f.y -= dy;
+  surf.SetWindowFrame(panel_, f);
 }
 
 KvPipController::~KvPipController() {
@@ -443,7 +457,9 @@ void KvPipController::runPresentation() {
     pending_presentation_is_hide_ = false;
     frame_presentation_scheduled_ = false;
   }
-  if (epoch == 0 || !acceptsGeneration(g) || visibility_epoch_.load() != epoch) return;
+  if (epoch == 0) return;
+  PipSignpost("pip.frame.present");
+  if (!acceptsGeneration(g) || visibility_epoch_.load() != epoch) return;
   if (hide) {
     hideCaptureUntilNextFrame();
     return;
@@ -465,6 +481,10 @@ void KvPipController::presentFrame(const platform::Image& image) {
   surf.CommitTransaction();
   if (!has_presented_frame_.exchange(true)) {
     surf.InvalidateShadow(panel_);
+    PipInteractionStart(*this);
+  } else if (!PipInteractionVisible(*this)) {
+    // The monitor was retired (its tap switched off by the platform): the
+    // next frame starts a new one.
     PipInteractionStart(*this);
   }
 }
@@ -492,7 +512,7 @@ void KvPipController::setGroupHidden(bool hidden) {
     PipLog("PiP group hidden");
   } else {
     PipPromotePanel(shared_from_this());
-    PipInteractionRepublish(*this);
+    if (has_presented_frame_) PipInteractionStart(*this);
     PipLog("PiP group shown");
   }
 }
@@ -538,6 +558,10 @@ void KvPipController::syncVerifiedGeometryToSourceBounds(platform::Size bounds) 
                     "PiP geometry updates must run on the main thread"))
     return;
   if (!verified_ || !running() || !panel_ || !(bounds.width > 0) || !(bounds.height > 0)) return;
+  if (PipInteractionDragging(*this)) {
+    PipLog("geometry sync deferred during active PiP drag");
+    return;
+  }
   platform::Size fit = AspectFit(bounds, requested_);
   if (fit.width == size_.width && fit.height == size_.height) {
     rebuildConfiguration();
@@ -550,6 +574,7 @@ void KvPipController::syncVerifiedGeometryToSourceBounds(platform::Size bounds) 
   platform::Rect frame{spec.frame.x, top - fit.height, fit.width, fit.height};
   platform::ScreenInfo screen;
   if (ScreenFor(&spec.frame, &screen)) frame = KeepInside(frame, screen.frame);
+  interaction_->beginGeometryUpdate(false);
   surf.SetWindowFrame(panel_, frame);
   size_ = fit;
   platform::LayerState st;
@@ -563,7 +588,7 @@ void KvPipController::syncVerifiedGeometryToSourceBounds(platform::Size bounds) 
     surf.SetLayer(close_button_, st);
   }
   rebuildConfiguration();
-  PipInteractionRepublish(*this);
+  interaction_->finishGeometryUpdate(panelWindowNumber());
   PipLog("geometry synced source=%.0fx%.0f pip=%dx%d", bounds.width, bounds.height,
          static_cast<int>(fit.width), static_cast<int>(fit.height));
 }

@@ -33,6 +33,8 @@ extern std::atomic<bool> g_verifiedGeometryProbeActive;
 // The size of a window-list entry owned by `pid` with a positive size.
 bool CopyLiveWindowSizeForIdentity(uint32_t window_id, int32_t pid, platform::Size* out);
 
+class PipInteraction;
+
 class KvPipController : public PipPanel, public std::enable_shared_from_this<KvPipController> {
  public:
   static std::shared_ptr<KvPipController> Create();
@@ -86,6 +88,11 @@ class KvPipController : public PipPanel, public std::enable_shared_from_this<KvP
   bool identityVerifiedWindowIdCapture() const { return identity_window_id_capture_; }
   // The panel frame in global top-left points (the interaction's bounds).
   platform::Rect globalFrame() const;
+
+  // Moves the panel window by (dx, dy) global top-left points (a drag step).
+  void moveFrameBy(double dx, double dy);
+  // The panel's interaction monitor (created with the controller).
+  std::shared_ptr<PipInteraction> interaction() const { return interaction_; }
 
   // Counters, for the capture loops.
   int consecutiveCaptureFailures() const { return consecutive_capture_failures_.load(); }
@@ -179,6 +186,7 @@ class KvPipController : public PipPanel, public std::enable_shared_from_this<KvP
   std::atomic<bool> group_hidden_{false};
   std::atomic<bool> task_completed_{false};
   bool stopped_ = false;
+  std::shared_ptr<PipInteraction> interaction_;
 };
 
 }  // namespace pip

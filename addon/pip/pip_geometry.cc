@@ -99,3 +99,36 @@ bool ContentFill(const platform::Image& image, double* fill_x, double* fill_y) {
 }
 
 }  // namespace pip
+
+namespace pip {
+
+platform::Rect ClampPipBoundsToVisibleScreens(platform::Rect bounds,
+                                              const std::vector<platform::Rect>& screens) {
+  if (screens.empty() || !(bounds.width > 0) || !(bounds.height > 0)) return bounds;
+  size_t n = std::min<size_t>(screens.size(), 32);
+  size_t best = 0;
+  double best_area = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const platform::Rect& s = screens[i];
+    double w = std::min(bounds.x + bounds.width, s.x + s.width) - std::max(bounds.x, s.x);
+    double h = std::min(bounds.y + bounds.height, s.y + s.height) - std::max(bounds.y, s.y);
+    if (w > 0 && h > 0 && w * h > best_area) {
+      best_area = w * h;
+      best = i;
+    }
+  }
+  const platform::Rect& s = screens[best];
+  platform::Rect r = bounds;
+  r.width = std::max(r.width, 48.0);
+  r.height = std::max(r.height, 48.0);
+  r.x = std::max(s.x, std::min(r.x, s.x + s.width - r.width));
+  r.y = std::max(s.y, std::min(r.y, s.y + s.height - r.height));
+  return r;
+}
+
+bool PipDoubleClickActivates(int64_t click_count, platform::Point start, platform::Point end) {
+  double dx = end.x - start.x, dy = end.y - start.y;
+  return click_count == 2 && dx * dx + dy * dy <= 16;
+}
+
+}  // namespace pip

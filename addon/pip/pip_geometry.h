@@ -3,6 +3,9 @@
 // the two frame tests (visible pixels, content fill).
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "platform/value.h"
 
 namespace pip {
@@ -38,4 +41,12 @@ bool ImageHasVisiblePixels(const platform::Image& image);
 // empty image.
 bool ContentFill(const platform::Image& image, double* fill_x, double* fill_y);
 
+// `bounds` moved (and grown to at least 48 x 48) to lie within the screen
+// that overlaps it most (the first when none does); unchanged for an empty
+// rectangle or no screens. At most 32 screens are considered.
+platform::Rect ClampPipBoundsToVisibleScreens(platform::Rect bounds,
+                                              const std::vector<platform::Rect>& screens);
+// Whether a double click (click count 2) ending at `end` activates the
+// target: it started within 4 points.
+bool PipDoubleClickActivates(int64_t click_count, platform::Point start, platform::Point end);
 }  // namespace pip

@@ -95,6 +95,9 @@ bool PipGroupIsActive(const GroupKey& group);
 void PipStopAllPanels(const char* reason);
 void PipPromotePanel(const PanelRef& panel);
 void PipDismissPanel(const PanelRef& panel);
+// Any thread. Promotes the panel in the stack now and orders it front on the
+// main queue if it is still the running lead of that visibility epoch.
+void PipSchedulePromotePanel(const PanelRef& panel, uint64_t visibility_epoch);
 PanelRef PipFindPanelForVerifiedPresentation(uint32_t presentation_window_id, int32_t pid,
                                              const std::string& bundle_id, const GroupKey& group);
 void PipStopAll();      // bumps the generation, "pip_stop"

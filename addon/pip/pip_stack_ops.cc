@@ -6,6 +6,9 @@
 #include <cstdio>
 
 #include "apps/identity.h"
+#include "main_queue.h"
+#include "pip/pip_controller.h"
+#include "pip/pip_interaction.h"
 #include "pip/pip_log.h"
 #include "pip/pip_stack.h"
 
@@ -38,6 +41,20 @@ void PipPromotePanel(const PanelRef& panel) {
   } else {
     PipLog("PiP promotion withheld: no frame presented yet");
   }
+}
+
+void PipSchedulePromotePanel(const PanelRef& panel, uint64_t visibility_epoch) {
+  if (!panel || !PipStackPromoteImmediately(panel.get())) return;
+  std::weak_ptr<PipPanel> weak = panel;
+  addon::PostToMain([weak, visibility_epoch] {
+    auto p = weak.lock();
+    auto* c = dynamic_cast<KvPipController*>(p.get());
+    if (!c || !PipStackContains(p.get()) || !c->running() || c->groupHidden() ||
+        c->interaction()->visibilityEpoch() != visibility_epoch || !PipStackIsLead(p.get()))
+      return;
+    p->orderFrontRegardless();
+    PipLog("PiP panel promoted by pointer-down wid=%u", p->windowId());
+  });
 }
 
 void PipDismissPanel(const PanelRef& panel) {

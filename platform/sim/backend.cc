@@ -1,4 +1,5 @@
 // The simulated backend object, its host-loop hooks and its log.
+#include "sim/event_taps.h"
 #include "sim/pasteboard.h"
 #include "sim/services.h"
 #include "sim/sim_clock.h"
@@ -25,6 +26,7 @@ class Backend : public platform::Platform {
   platform::ScreenCapture& screen_capture() override { return SimScreenCapture(); }
   platform::Surfaces& surfaces() override { return SimSurfaceService(); }
   platform::Pasteboard& pasteboard() override { return SimPasteboardService(); }
+  platform::EventTaps& event_taps() override { return SimEventTapService(); }
 
  private:
   TimedAccessibility ax_;  // SimAccessibility with a time tally

@@ -1,6 +1,7 @@
 // Commands that change the simulated desktop.
 #include "sim/control.h"
 #include "sim/services.h"
+#include "sim/event_taps.h"
 #include "sim/surfaces.h"
 
 #include <algorithm>
@@ -308,6 +309,7 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
     Hooks::Get().Clear();
     Clock().ResetScale();
     ResetPanelSim();
+    ResetEventTaps();
     ResetPasteboard();
     World& w = W();
     std::lock_guard<std::mutex> l(w.mu);
@@ -394,6 +396,8 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
   }
   bool handled = false;
   bool ok = RunPanelCommand(name, args, result, error, &handled);
+  if (handled) return ok;
+  ok = RunTapCommand(name, args, result, error, &handled);
   if (handled) return ok;
   ok = Mutate(name, args, result, error, &handled);
   if (handled) return ok;

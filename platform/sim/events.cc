@@ -6,7 +6,10 @@
 // The private window-server entry points live here too.
 #include <algorithm>
 
+#include <unistd.h>
+
 #include "sim/behaviour.h"
+#include "sim/event_taps.h"
 #include "sim/hooks.h"
 #include "sim/keyboard_layouts.h"
 #include "sim/pasteboard.h"
@@ -104,7 +107,26 @@ void Mouse(World& w, pid_t pid, const platform::Event& e) {
   }
 }
 
+// A system mouse event that a tap swallowed, or that landed on one of the
+// host's own windows, is journaled and goes no further.
+bool RoutedAway(const std::string& route, const platform::Event& e) {
+  if ((route != "hid" && route != "session") || !IsMouse(e.type)) return false;
+  auto src = e.integer_fields.find(platform::kFieldEventSourceUnixProcessID);
+  pid_t source = src == e.integer_fields.end() ? getpid() : static_cast<pid_t>(src->second);
+  TapRoute r = RouteSystemMouseEvent(e, source);
+  if (r == TapRoute::kPass) return false;
+  World& w = W();
+  std::lock_guard<std::mutex> l(w.mu);
+  platform::Event ev = e;
+  if (ev.timestamp_ns == 0)
+    ev.timestamp_ns = static_cast<uint64_t>(Clock().Now().time_since_epoch().count());
+  Journal(w, r == TapRoute::kSwallowed ? route + ":swallowed" : route,
+          r == TapRoute::kSwallowed ? 0 : getpid(), ev);
+  return true;
+}
+
 bool Deliver(const std::string& route, pid_t pid, const platform::Event& e) {
+  if (RoutedAway(route, e)) return true;
   CallSite site;
   site.op = route == "pid" ? "PostToPid" : route == "private_pid" ? "EventPostToPid" : "Post";
   site.pid = pid;
@@ -151,6 +173,12 @@ bool SimEvents::Post(platform::EventTap tap, const platform::Event& event) {
 
 bool SimEvents::PostToPid(pid_t pid, const platform::Event& event) {
   return Deliver("pid", pid, event);
+}
+
+bool PostUserMouseEvent(const platform::Event& event, pid_t source_pid) {
+  platform::Event e = event;
+  e.integer_fields[platform::kFieldEventSourceUnixProcessID] = source_pid;
+  return Deliver("hid", 0, e);
 }
 
 uint64_t SimEvents::CurrentFlags() {

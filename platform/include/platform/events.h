@@ -43,6 +43,7 @@ inline constexpr uint32_t kFieldKeyboardEventKeycode = 9;
 inline constexpr uint32_t kFieldScrollWheelEventDeltaAxis1 = 11;
 inline constexpr uint32_t kFieldScrollWheelEventDeltaAxis2 = 12;
 inline constexpr uint32_t kFieldEventTargetUnixProcessID = 40;
+inline constexpr uint32_t kFieldEventSourceUnixProcessID = 41;
 inline constexpr uint32_t kFieldEventSourceUserData = 42;
 inline constexpr uint32_t kFieldMouseEventWindowUnderMousePointer = 91;
 inline constexpr uint32_t kFieldMouseEventWindowUnderMousePointerThatCanHandleThisEvent = 92;

@@ -6,6 +6,7 @@
 #include "platform/accessibility.h"
 #include "platform/app_loop.h"
 #include "platform/clock.h"
+#include "platform/event_taps.h"
 #include "platform/events.h"
 #include "platform/keyboard_layout.h"
 #include "platform/log.h"
@@ -43,6 +44,9 @@ class Platform {
   // answers change count -1, no contents and false to every write (see
   // pasteboard.h). Provided pastes then fail with "pasteboard_write_failed".
   virtual Pasteboard& pasteboard() { return UnavailablePasteboard::Instance(); }
+  // Mouse event taps; a backend without them keeps this default, which
+  // creates no tap (see event_taps.h).
+  virtual EventTaps& event_taps() { return UnavailableEventTaps(); }
 };
 
 // The active backend (process-wide, created on first use).
