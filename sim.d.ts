@@ -470,6 +470,19 @@ export function overlayWindows(): OverlayWindow[];
 export function writeWindowList(file: string): string;
 export function backendName(): string;
 export function panels(): PanelWindow[];
+
+// ---- event taps and the user's mouse ----
+export interface UserMouseOptions { clickCount?: number; pid?: number; userData?: number }
+/** The user's hardware posts a left-button or movement event; it passes the active taps first. */
+export function userMouse(type: 'down' | 'up' | 'dragged' | 'moved', x: number, y: number,
+                          opts?: UserMouseOptions): boolean;
+export interface EventTapState { enabled: boolean; seen: number; swallowed: number }
+export function eventTaps(): { taps: EventTapState[]; created: number; timeouts: number; leftButtonDown: boolean };
+/** Switches every enabled tap off as the platform does; answers how many. */
+export function disableEventTaps(reason?: 'timeout' | 'userInput'): number;
+/** How long a posted event waits for a tap's verdict (1..60000 ms, default 1000). */
+export function setEventTapTimeout(ms: number): null;
+export function setLeftButtonDown(down: boolean): null;
 /** A panel or overlay window of the add-on as drawn now, at its backing scale. */
 export function surfaceImage(number: number): { width: number; height: number; rgba: Buffer } | null;
 export function setManualDisplayLinks(on?: boolean): null;

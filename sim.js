@@ -143,6 +143,19 @@ const sim = {
   // ignoresMouse, hidesOnDeactivate, aspect, cornerRadius, scale,
   // imageLayersWithContents.
   panels: () => call('panels'),
+
+  // ---- event taps and the user's mouse ----
+  // The user's hardware presses ('down', 'up', 'dragged', 'moved') at a
+  // global point; opts {clickCount, pid (the posting process, 0 hardware),
+  // userData (field 42)}. The event runs through the active taps first.
+  userMouse: (type, x, y, opts = {}) => call('userMouse', type, x, y, opts),
+  // {taps: [{enabled, seen, swallowed}] newest first, created, timeouts, leftButtonDown}
+  eventTaps: () => call('eventTaps'),
+  // Switches every enabled tap off as the platform does ('timeout' or 'userInput').
+  disableEventTaps: (reason = 'timeout') => call('disableEventTaps', reason),
+  // How long a posted event waits for a tap's verdict before the tap is disabled (default 1000).
+  setEventTapTimeout: (ms) => call('setEventTapTimeout', ms),
+  setLeftButtonDown: (down) => call('setLeftButtonDown', !!down),
   // A panel or overlay window as drawn now: {width, height, rgba} or null.
   surfaceImage: (number) => native.surfaceImage(number),
   // Manual mode: display links tick only through tickDisplayLinks(n), which

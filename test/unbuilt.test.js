@@ -40,22 +40,6 @@ const UNBUILT = new Set([
   'dragToWindowAsync',
   'mouseDownToWindowDetailedAsync',
   'mouseUpToWindowAsync',
-  'pipIsInteractionReady',
-  'pipGetWindowBounds',
-  'pipSetLiveLegacyCaptureDelay',
-  'pipGetLiveLegacyCaptureDiagnostics',
-  'pipGetStackTargets',
-  'pipStartInteractionTestPanel',
-  'pipMoveInteractionTestPanelToPoint',
-  'pipSampleInteractionOwnershipAtPoint',
-  'pipVerifyInitialHitSurface',
-  'pipEvaluateDoubleClickActivation',
-  'pipSimulateUserInputDisableReleaseRace',
-  'pipSimulateSyntheticAdmissionTimeoutFencing',
-  'pipSimulateSyntheticReservationInterleaving',
-  'pipSimulateForeignContinuationPassThrough',
-  'pipSimulatePersistentCaptureFailures',
-  'pipSimulateTimeoutDrainRecovery',
 ]);
 
 const allNames = [...table.init, ...table.backgroundInput, ...table.ghostCursor, ...table.pip].map((n) =>

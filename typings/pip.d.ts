@@ -27,3 +27,41 @@ export declare function pipFreezeGroup(group: string): true;
 export declare function pipIsDismissed(): boolean;
 export declare function pipClearDismissed(): true;
 export declare function pipSetEnabled(on: boolean): true;
+
+/** The lead panel is running and its interaction monitor is ready. */
+export declare function pipIsInteractionReady(): boolean;
+
+// ---- live diagnostics and fixtures: present only while KORVO_OZA_LIVE_NATIVE is "1" ----
+export interface PipWindowBounds { window_id: number; x: number; y: number; width: number; height: number }
+/** The lead panel's window (global top-left points); null without a running lead. */
+export declare const pipGetWindowBounds: (() => PipWindowBounds | null) | undefined;
+/** Milliseconds (0..10000) slept before each legacy capture; false for another value. */
+export declare const pipSetLiveLegacyCaptureDelay: ((ms: number) => boolean) | undefined;
+export interface PipLegacyCaptureDiagnostics { active: boolean; attempts: number; completions: number }
+export declare const pipGetLiveLegacyCaptureDiagnostics: (() => PipLegacyCaptureDiagnostics) | undefined;
+export interface PipStackTarget {
+  panel_window_id: number; window_id: number; presentation_window_id: number; pid: number;
+  bundle_id: string; group: string | null; running: boolean; group_hidden: boolean;
+  completed: boolean; badge_shown: boolean; lead: boolean;
+}
+/** Every panel, front to back. */
+export declare const pipGetStackTargets: (() => PipStackTarget[]) | undefined;
+/** Stops every panel and shows one that captures nothing (width 0..1920, height 0..1080). */
+export declare const pipStartInteractionTestPanel: ((width?: number, height?: number) => boolean) | undefined;
+/** Moves the test panel's top-left corner; throws a TypeError without finite x, y. */
+export declare const pipMoveInteractionTestPanelToPoint: ((x: number, y: number) => boolean) | undefined;
+/** Asks the window server at the point now; whether the lead panel is frontmost there. */
+export declare const pipSampleInteractionOwnershipAtPoint:
+  ((x: number, y: number, requiresNoUnderlay?: boolean) => boolean) | undefined;
+export declare const pipVerifyInitialHitSurface:
+  (() => { panel_hit_testable: boolean; windowserver_frontmost: boolean }) | undefined;
+/** Whether a release with that click count, that far from its press, activates the target. */
+export declare const pipEvaluateDoubleClickActivation:
+  ((clickCount: number, startX: number, startY: number, endX: number, endY: number) => boolean) | undefined;
+/** Each replays one race against the lead panel on the main thread: whether it behaved. */
+export declare const pipSimulateUserInputDisableReleaseRace: (() => boolean) | undefined;
+export declare const pipSimulateSyntheticAdmissionTimeoutFencing: (() => boolean) | undefined;
+export declare const pipSimulateSyntheticReservationInterleaving: (() => boolean) | undefined;
+export declare const pipSimulateForeignContinuationPassThrough: (() => boolean) | undefined;
+export declare const pipSimulatePersistentCaptureFailures: (() => boolean) | undefined;
+export declare const pipSimulateTimeoutDrainRecovery: (() => boolean) | undefined;

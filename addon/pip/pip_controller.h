@@ -89,6 +89,18 @@ class KvPipController : public PipPanel, public std::enable_shared_from_this<KvP
   // The panel frame in global top-left points (the interaction's bounds).
   platform::Rect globalFrame() const;
 
+  // ---- live test calls (main thread) ----
+  // A panel that shows a plain frame and captures nothing, for the
+  // interaction fixtures.
+  bool startInteractionTestPanel(double width, double height);
+  bool isInteractionTestPanel() const { return test_panel_; }
+  // Moves the panel's top-left corner to (x, y) global top-left points.
+  bool moveToGlobalTopLeft(double x, double y);
+  // Capture failures of a stale generation are ignored, a run of current
+  // failures below the stop budget only hides the panel, and one success
+  // resets the count; false when any of that did not hold.
+  bool simulatePersistentCaptureFailures();
+
   // Moves the panel window by (dx, dy) global top-left points (a drag step).
   void moveFrameBy(double dx, double dy);
   // The panel's interaction monitor (created with the controller).
@@ -187,6 +199,7 @@ class KvPipController : public PipPanel, public std::enable_shared_from_this<KvP
   std::atomic<bool> task_completed_{false};
   bool stopped_ = false;
   std::shared_ptr<PipInteraction> interaction_;
+  bool test_panel_ = false;
 };
 
 }  // namespace pip

@@ -143,7 +143,7 @@ void PipInteraction::tapThread(uint64_t g) {
   bool died;
   {
     std::lock_guard<std::mutex> l(mu_);
-    s_.tap = nullptr;
+    if (s_.tap == tap.get()) s_.tap = nullptr;
     died = generation_.load() == g && s_.state == 2;
   }
   tap.reset();

@@ -171,6 +171,7 @@ class PipInteraction : public std::enable_shared_from_this<PipInteraction> {
   void applyQueuedForGeneration(uint64_t g, uint64_t epoch);
   void activateTargetForDoubleClick();
   void runProbe();
+  void queueProbeAfter(int64_t delay_ns);
   OwnershipAnswer queryOwnership(platform::Point point);
   platform::TapVerdict handleDown(const platform::TapEvent& e, uint64_t g, int64_t now);
   platform::TapVerdict handleDragOrUp(const platform::TapEvent& e, uint64_t g, int64_t now);
@@ -213,7 +214,8 @@ void PipActivateTargetWindow(int32_t pid, uint32_t window_id);
 
 // Process-wide health of the window-server ownership queries.
 extern std::atomic<bool> g_pipOwnershipQueryUnhealthy;
-extern std::atomic<bool> g_pipOwnershipQueryActive;
+extern std::atomic<bool> g_pipOwnershipQueryActive;         // exact-point queries
+extern std::atomic<bool> g_pipPassiveOwnershipQueryActive;  // probes
 void PipNoteOwnershipQueryResult(bool ok);
 
 // ---- the controller's interface (main thread) ----

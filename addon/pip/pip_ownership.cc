@@ -26,6 +26,7 @@ namespace pip {
 
 std::atomic<bool> g_pipOwnershipQueryUnhealthy{false};
 std::atomic<bool> g_pipOwnershipQueryActive{false};
+std::atomic<bool> g_pipPassiveOwnershipQueryActive{false};
 
 namespace {
 
@@ -156,6 +157,7 @@ OwnershipAnswer PipInteraction::queryOwnership(platform::Point point) {
 }
 
 void PipInteraction::scheduleOwnershipProbe(platform::Point point, uint64_t g) {
+  int64_t delay_ns = 0;
   {
     std::lock_guard<std::mutex> l(mu_);
     s_.probe_requested_point = point;
@@ -163,61 +165,65 @@ void PipInteraction::scheduleOwnershipProbe(platform::Point point, uint64_t g) {
     s_.probe_request_serial++;
     if (s_.probe_pending) return;
     s_.probe_pending = true;
+    int64_t since = PipNowNs() - s_.last_probe_time_ns;
+    if (s_.last_probe_time_ns != 0 && since < kProbeSpacingNs) delay_ns = kProbeSpacingNs - since;
   }
+  queueProbeAfter(delay_ns);
+}
+
+// The ownership queue never sleeps (an exact-point question may be waiting
+// behind a probe): a later probe is a main-queue timer that then posts it.
+void PipInteraction::queueProbeAfter(int64_t delay_ns) {
   std::weak_ptr<PipInteraction> weak = weak_from_this();
-  ownership_queue_->Async([weak] {
-    if (auto self = weak.lock()) self->runProbe();
-  });
+  std::weak_ptr<PipCaptureQueue> queue = ownership_queue_;
+  auto post = [weak, queue] {
+    auto q = queue.lock();
+    if (!q) return;
+    q->Async([weak] {
+      if (auto self = weak.lock()) self->runProbe();
+    });
+  };
+  if (delay_ns <= 0) return post();
+  addon::PostToMainAfter(static_cast<uint64_t>((delay_ns + 999'999) / 1'000'000), post);
 }
 
 void PipInteraction::runProbe() {
-  auto& clock = platform::Get().clock();
-  for (;;) {
-    platform::Point point;
-    uint64_t g, serial;
-    int64_t wait_ns = 0;
-    {
-      std::lock_guard<std::mutex> l(mu_);
-      point = s_.probe_requested_point;
-      g = s_.probe_requested_generation;
-      serial = s_.probe_request_serial;
-      int64_t since = PipNowNs() - s_.last_probe_time_ns;
-      if (s_.last_probe_time_ns != 0 && since < kProbeSpacingNs) wait_ns = kProbeSpacingNs - since;
-    }
-    if (wait_ns > 0) clock.SleepFor(std::chrono::nanoseconds(wait_ns));
-    if (generation_.load() != g) break;
-    bool admitted = false;
-    if (!g_pipOwnershipQueryActive.exchange(true)) admitted = true;
-    if (!admitted) {
-      clock.SleepFor(std::chrono::nanoseconds(kProbeRerunNs));
-      continue;
-    }
-    PipSignpost("pip.ownership.probe");
-    int64_t began = PipNowNs();
-    OwnershipAnswer a = queryOwnership(point);
-    g_pipOwnershipQueryActive = false;
-    int64_t done = PipNowNs();
-    PipLog("ownership probe took %.1fms point=(%.0f,%.0f)", (done - began) / 1e6, point.x, point.y);
-    bool again;
-    {
-      std::lock_guard<std::mutex> l(mu_);
-      s_.last_probe_time_ns = done;
-      if (a.ok && generation_.load() == g) {
-        s_.sample_valid = true;
-        s_.sample_point = point;
-        s_.sample_window = a.frontmost;
-        s_.sample_underlying_window = a.underlying;
-        s_.sample_overlay_window = a.overlay;
-        s_.sample_time_ns = done;
-      }
-      again = s_.probe_request_serial != serial && generation_.load() == g;
-      if (!again) s_.probe_pending = false;
-    }
-    if (!again) return;
-    clock.SleepFor(std::chrono::nanoseconds(kProbeRerunNs));
+  platform::Point point;
+  uint64_t g, serial;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    point = s_.probe_requested_point;
+    g = s_.probe_requested_generation;
+    serial = s_.probe_request_serial;
   }
-  std::lock_guard<std::mutex> l(mu_);
-  s_.probe_pending = false;
+  if (generation_.load() != g) {
+    std::lock_guard<std::mutex> l(mu_);
+    s_.probe_pending = false;
+    return;
+  }
+  if (g_pipPassiveOwnershipQueryActive.exchange(true)) return queueProbeAfter(kProbeRerunNs);
+  PipSignpost("pip.ownership.probe");
+  int64_t began = PipNowNs();
+  OwnershipAnswer a = queryOwnership(point);
+  g_pipPassiveOwnershipQueryActive = false;
+  int64_t done = PipNowNs();
+  PipLog("ownership probe took %.1fms point=(%.0f,%.0f)", (done - began) / 1e6, point.x, point.y);
+  bool again;
+  {
+    std::lock_guard<std::mutex> l(mu_);
+    s_.last_probe_time_ns = done;
+    if (a.ok && generation_.load() == g) {
+      s_.sample_valid = true;
+      s_.sample_point = point;
+      s_.sample_window = a.frontmost;
+      s_.sample_underlying_window = a.underlying;
+      s_.sample_overlay_window = a.overlay;
+      s_.sample_time_ns = done;
+    }
+    again = s_.probe_request_serial != serial && generation_.load() == g;
+    if (!again) s_.probe_pending = false;
+  }
+  if (again) queueProbeAfter(kProbeRerunNs);
 }
 
 bool PipInteraction::sampleOwnershipNow(platform::Point point, bool requires_no_underlay) {

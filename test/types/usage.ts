@@ -215,3 +215,14 @@ async function pasteUsage(): Promise<void> {
   void marked; void code; void finished; void count; void types; void readers;
 }
 void pasteUsage;
+
+function pipInteractionUsage(): void {
+  const ready: boolean = addon.pipIsInteractionReady();
+  const b: addon.PipWindowBounds | null | undefined = addon.pipGetWindowBounds?.();
+  const targets: addon.PipStackTarget[] = addon.pipGetStackTargets?.() ?? [];
+  const raced: boolean | undefined = addon.pipSimulateTimeoutDrainRecovery?.();
+  const taps: number = sim.eventTaps().created;
+  sim.userMouse('down', 10, 20, { pid: 0, clickCount: 2 });
+  void ready; void b; void targets; void raced; void taps;
+}
+void pipInteractionUsage;
