@@ -52,7 +52,34 @@ async function mirrorPanel(windowId, pid, bundleId) {
   await sharp(img.rgba, { raw: { width: img.width, height: img.height, channels: 4, premultiplied: true } }).png().toFile(file);
   console.log(`panel ${JSON.stringify(shown.frame)} (level ${shown.level}) mirrors window ${windowId}; ` +
     `wrote ${path.relative(process.cwd(), file)} (${img.width}x${img.height} px)`);
+  await panelInteraction(shown);
   addon.pipStop();
+}
+
+// The user drags the panel by 120 points to the left (the event tap swallows
+// the drag and the panel follows), then presses its close corner.
+async function panelInteraction(shown) {
+  if (!(await sim.waitFor(() => addon.pipIsInteractionReady(), { timeoutMs: 4000 }))) {
+    console.log('panel interaction did not become ready');
+    return;
+  }
+  const [x, y, w] = sim.panels()[0].frame;
+  const at = [x + w / 2, y + 40];
+  sim.userMouse('moved', at[0], at[1]);
+  await sim.waitFor(() => false, { timeoutMs: 150 }); // the ownership probe answers after a move
+  sim.userMouse('down', at[0], at[1]);
+  sim.userMouse('dragged', at[0] - 120, at[1]);
+  sim.userMouse('up', at[0] - 120, at[1]);
+  const moved = await sim.waitFor(() => sim.panels()[0].frame[0] === x - 120, { timeoutMs: 1000 });
+  const swallowed = sim.events().filter((e) => e.route === 'hid:swallowed').length;
+  console.log(`user drag: panel ${moved ? 'moved' : 'did not move'} to x=${sim.panels()[0].frame[0]} ` +
+    `(${swallowed} events kept from the window below)`);
+  const [nx, ny, nw] = sim.panels()[0].frame;
+  sim.userMouse('down', nx + nw - 10, ny + 10);
+  sim.userMouse('up', nx + nw - 10, ny + 10);
+  const closed = await sim.waitFor(() => addon.pipStackCount() === 0, { timeoutMs: 1000 });
+  console.log(`close corner: panel ${closed ? 'closed, its target dismissed' : 'still open'}`);
+  addon.pipClearDismissed();
 }
 
 async function ghostCursor(elements) {
