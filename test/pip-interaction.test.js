@@ -25,6 +25,8 @@ function fresh() {
   addon.pipSetActiveGroup('');
   sim.reset();
   sim.loadSampleScene();
+  // A loaded machine must not make a slow tap callback look like a hung one.
+  sim.setEventTapTimeout(10000);
 }
 
 const ready = () => sim.waitFor(() => addon.pipIsInteractionReady(), { timeoutMs: 4000 });

@@ -172,6 +172,7 @@ class PipInteraction : public std::enable_shared_from_this<PipInteraction> {
   void activateTargetForDoubleClick();
   void runProbe();
   void queueProbeAfter(int64_t delay_ns);
+  void recordSampleUnlocked(platform::Point point, const OwnershipAnswer& a, int64_t time_ns);
   OwnershipAnswer queryOwnership(platform::Point point);
   platform::TapVerdict handleDown(const platform::TapEvent& e, uint64_t g, int64_t now);
   platform::TapVerdict handleDragOrUp(const platform::TapEvent& e, uint64_t g, int64_t now);

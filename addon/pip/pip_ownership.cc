@@ -156,6 +156,16 @@ OwnershipAnswer PipInteraction::queryOwnership(platform::Point point) {
   return a;
 }
 
+void PipInteraction::recordSampleUnlocked(platform::Point point, const OwnershipAnswer& a,
+                                          int64_t time_ns) {
+  s_.sample_valid = true;
+  s_.sample_point = point;
+  s_.sample_window = a.frontmost;
+  s_.sample_underlying_window = a.underlying;
+  s_.sample_overlay_window = a.overlay;
+  s_.sample_time_ns = time_ns;
+}
+
 void PipInteraction::scheduleOwnershipProbe(platform::Point point, uint64_t g) {
   int64_t delay_ns = 0;
   {
@@ -212,14 +222,7 @@ void PipInteraction::runProbe() {
   {
     std::lock_guard<std::mutex> l(mu_);
     s_.last_probe_time_ns = done;
-    if (a.ok && generation_.load() == g) {
-      s_.sample_valid = true;
-      s_.sample_point = point;
-      s_.sample_window = a.frontmost;
-      s_.sample_underlying_window = a.underlying;
-      s_.sample_overlay_window = a.overlay;
-      s_.sample_time_ns = done;
-    }
+    if (a.ok && generation_.load() == g) recordSampleUnlocked(point, a, done);
     again = s_.probe_request_serial != serial && generation_.load() == g;
     if (!again) s_.probe_pending = false;
   }
@@ -232,14 +235,7 @@ bool PipInteraction::sampleOwnershipNow(platform::Point point, bool requires_no_
   {
     std::lock_guard<std::mutex> l(mu_);
     panel_id = s_.panel_window_id;
-    if (a.ok) {
-      s_.sample_valid = true;
-      s_.sample_point = point;
-      s_.sample_window = a.frontmost;
-      s_.sample_underlying_window = a.underlying;
-      s_.sample_overlay_window = a.overlay;
-      s_.sample_time_ns = PipNowNs();
-    }
+    if (a.ok) recordSampleUnlocked(point, a, PipNowNs());
   }
   return a.ok && panel_id != 0 && a.frontmost == panel_id && (!requires_no_underlay || !a.underlying);
 }
