@@ -205,6 +205,22 @@ test('interaction races replayed against the lead panel', async () => {
   addon.pipStop();
 });
 
+test('failing window-server queries refuse new monitors until a query answers again', async () => {
+  fresh();
+  assert.strictEqual(addon.pipStartInteractionTestPanel(300, 200), true);
+  assert.ok(await ready());
+  const b = bounds();
+  sim.injectFault({ op: 'CopyWindowList', error: -1, count: -1 });
+  for (let i = 0; i < 3; i++) assert.strictEqual(addon.pipSampleInteractionOwnershipAtPoint(b.x + 5, b.y + 5), false);
+  // The replacement panel's monitor is refused and the panel goes away.
+  assert.strictEqual(addon.pipStartInteractionTestPanel(300, 200), true);
+  assert.ok(await sim.waitFor(() => addon.pipStackCount() === 0));
+  sim.clearFaults();
+  assert.strictEqual(addon.pipStartInteractionTestPanel(300, 200), true);
+  assert.ok(await ready(), 'a query that answers clears the latch');
+  addon.pipStop();
+});
+
 test('live diagnostics: bounds, stack targets, hit surface, double-click rule and legacy delay', async () => {
   fresh();
   assert.strictEqual(addon.pipGetWindowBounds(), null);

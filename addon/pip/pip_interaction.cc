@@ -70,6 +70,15 @@ void PipInteraction::start() {
   auto panel = panel_.lock();
   if (!panel || !panel->running() || panel->groupHidden()) return;
   if (g_pipOwnershipQueryUnhealthy.load()) {
+    // Ask once more: a window server that answers again clears the latch,
+    // so one bad spell does not refuse every panel for the rest of the
+    // process.
+    std::vector<InteractiveWindow> ignored;
+    platform::Point pointer;
+    platform::Get().windows().CurrentPointerLocation(&pointer);
+    PipNoteOwnershipQueryResult(CopyInteractiveWindowsAtPoint(pointer, 0, &ignored, nullptr));
+  }
+  if (g_pipOwnershipQueryUnhealthy.load()) {
     PipLog("PiP interaction monitor refused while ownership query is unhealthy");
     panel->stop();
     PipStackRemove(panel.get());

@@ -133,8 +133,13 @@ Napi::Value PipStartInteractionTestPanel(const Napi::CallbackInfo& info) {
   return Bool(info, PipRunOnMainSync([w, h] {
                 pip::PipStopAllPanels("interaction test panel");
                 auto c = pip::KvPipController::Create();
-                if (!c->startInteractionTestPanel(w, h)) return false;
+                // In the stack before its first frame, as a started panel is
+                // when its capture presents one.
                 pip::PipStackPushFront(c);
+                if (!c->startInteractionTestPanel(w, h)) {
+                  pip::PipStackRemove(c.get());
+                  return false;
+                }
                 return true;
               }));
 }
