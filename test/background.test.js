@@ -163,7 +163,7 @@ test.describe('begin and end', () => {
     sim.setPointer(50.5, 59.5);
     assert.strictEqual((await end()).ok, true);
     assert.strictEqual((await begin()).ok, true);
-    sim.setPointer(50.6, 60);
+    sim.setPointer(51.1, 59.5);
     assert.strictEqual((await end()).reason, 'cursor_moved');
     assert.strictEqual((await begin()).ok, true);
     sim.setPointer(1, 1);
@@ -256,19 +256,22 @@ test.describe('begin and end', () => {
     assert.strictEqual(addon.setCpsActivationDisabled(), false);
   });
 
-  test('element actions read the last focus end without waiting for a running operation', async () => {
+  test('element actions see when the last focus session ended, without waiting for a running one', async () => {
     const snap = await addon.captureAppAsync(PID, BUNDLE);
-    const ref = (function find(n) {
-      if (!n) return null;
-      if (n.role === 'AXCheckBox') return n.ref;
-      for (const c of n.children || []) { const r = find(c); if (r) return r; }
-      return null;
-    })({ children: snap.elements || snap.tree || [] });
+    const all = [];
+    (function flat(list) { for (const e of list) { all.push(e); flat(e.children || []); } })(snap.elements);
+    const box = all.find((e) => e.role === 'AXCheckBox');
+    assert.ok(box, 'the check box is in the snapshot');
+    assert.strictEqual(await addon.clickToWindowAsync(...TARGET, ...AUTOSAVE, 'left', 1, ''), true);
+    const after = addon.performAction(box.ref, 'AXPress').pressFocusDiagnostics;
+    assert.ok(after.msSinceKeyboardEnd >= 0, JSON.stringify(after));
+
     const id = sim.block({ op: 'EventPostToPid', pid: PID });
     const click = addon.clickToWindowAsync(...TARGET, ...AUTOSAVE, 'left', 1, '');
     await sim.waitFor(() => sim.isBlocked(id), { timeoutMs: 5000 });
     // The worker holds the background input mutex now; this must not wait.
-    if (ref) assert.ok(addon.performAction(ref, 'AXPress'));
+    const during = addon.performAction(box.ref, 'AXPress').pressFocusDiagnostics;
+    assert.ok(during.msSinceKeyboardEnd >= after.msSinceKeyboardEnd);
     sim.unblock(id);
     assert.strictEqual(await click, true);
   });
