@@ -45,26 +45,29 @@ platform::Event HidEvent(platform::EventType type, platform::Point p, uint64_t f
   return e;
 }
 
-void PublishGhostMove(const BackgroundMouseOp& op, const WindowTarget& t, platform::Point p) {
+// The ghost follows a background operation on the session it was asked for
+// at queue time, from the main queue.
+void PublishGhost(const BackgroundMouseOp& op, const WindowTarget& t, platform::Point p, bool ripple) {
   if (!op.publish_ghost) return;
   const std::string session = op.ghost_session;
   const int32_t pid = t.pid;
   const uint32_t window = t.window_id;
   PostToMain([=] {
-    ghost_cursor_move_to_target_session(pid, window, 1, session.empty() ? nullptr : session.c_str(),
-                                        p.x, p.y);
+    const char* named = session.empty() ? nullptr : session.c_str();
+    if (ripple) {
+      ghost_cursor_click_ripple_target_session(pid, window, 1, named, p.x, p.y);
+    } else {
+      ghost_cursor_move_to_target_session(pid, window, 1, named, p.x, p.y);
+    }
   });
 }
 
+void PublishGhostMove(const BackgroundMouseOp& op, const WindowTarget& t, platform::Point p) {
+  PublishGhost(op, t, p, false);
+}
+
 void PublishGhostClick(const BackgroundMouseOp& op, const WindowTarget& t, platform::Point p) {
-  if (!op.publish_ghost) return;
-  const std::string session = op.ghost_session;
-  const int32_t pid = t.pid;
-  const uint32_t window = t.window_id;
-  PostToMain([=] {
-    ghost_cursor_click_ripple_target_session(pid, window, 1,
-                                             session.empty() ? nullptr : session.c_str(), p.x, p.y);
-  });
+  PublishGhost(op, t, p, true);
 }
 
 // A down and an up event at one point with the flags; both or neither.

@@ -39,6 +39,20 @@ int64_t ReservePress(const MouseButton& button, platform::Point p) {
 
 uint64_t PhysicalFlags() { return platform::Get().events().CurrentFlags(); }
 
+// The parts of drag and dragAsync after their checks: flags, ghost target and
+// how the ghost follows (directly on the host thread, or through the main
+// queue from the worker).
+void FinishDragRequest(const Napi::CallbackInfo& info, const MouseButton& button,
+                       bool ghost_on_main_queue, GlobalDragRequest* r) {
+  r->button = button;
+  r->flags = GlobalMouseFlags(OptionalStringAt(info, 5), PhysicalFlags());
+  const GhostTarget ghost = OptionalGhostTarget(info, 6);
+  r->ghost_pid = ghost.pid;
+  r->ghost_window_id = ghost.window_id;
+  r->publish_ghost = ghost_cursor_enabled();
+  r->ghost_on_main_queue = ghost_on_main_queue;
+}
+
 }  // namespace
 
 bool PerformGlobalDrag(const GlobalDragRequest& r) {
@@ -245,13 +259,7 @@ Napi::Value Drag(const Napi::CallbackInfo& info) {
   if (!button) {
     return ThrowTypeError(env, "drag: button must be 'left', 'right', or 'middle'", MouseFalse(env));
   }
-  r.button = *button;
-  r.flags = GlobalMouseFlags(OptionalStringAt(info, 5), PhysicalFlags());
-  const GhostTarget ghost = OptionalGhostTarget(info, 6);
-  r.ghost_pid = ghost.pid;
-  r.ghost_window_id = ghost.window_id;
-  r.publish_ghost = ghost_cursor_enabled();
-  r.ghost_on_main_queue = false;
+  FinishDragRequest(info, *button, false, &r);
   const bool ok = TryRunSynchronousInputSequence([&] { return PerformGlobalDrag(r); });
   return Napi::Boolean::New(env, ok);
 }
@@ -271,13 +279,7 @@ Napi::Value DragAsync(const Napi::CallbackInfo& info) {
   if (!FinitePoint(r.from) || !FinitePoint(r.to) || !button || !FreshAXIsTrusted()) {
     return ResolvedBoolPromise(env, false);
   }
-  r.button = *button;
-  r.flags = GlobalMouseFlags(OptionalStringAt(info, 5), PhysicalFlags());
-  const GhostTarget ghost = OptionalGhostTarget(info, 6);
-  r.ghost_pid = ghost.pid;
-  r.ghost_window_id = ghost.window_id;
-  r.publish_ghost = ghost_cursor_enabled();
-  r.ghost_on_main_queue = true;
+  FinishDragRequest(info, *button, true, &r);
   return QueueInputWorker(env, false, [r] { return PerformGlobalDrag(r); }, nullptr, 0);
 }
 

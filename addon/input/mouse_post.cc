@@ -45,11 +45,18 @@ std::optional<platform::Point> RememberedGlide() {
   return g_glide_target;
 }
 
-void GhostMove(double x, double y, int32_t pid, uint32_t window_id) {
+// A glide to a bare point (pid below 1) or to a target, with or without a
+// click ripple.
+void GhostGlide(double x, double y, int32_t pid, uint32_t window_id, bool ripple) {
   if (!ghost_cursor_enabled()) return;
   RememberGlide(x, y);
-  if (pid < 1) ghost_cursor_move_to(x, y);
-  else ghost_cursor_move_to_target(pid, window_id, 0, x, y);
+  if (pid < 1) {
+    ripple ? ghost_cursor_click_ripple(x, y) : ghost_cursor_move_to(x, y);
+  } else if (ripple) {
+    ghost_cursor_click_ripple_target(pid, window_id, 0, x, y);
+  } else {
+    ghost_cursor_move_to_target(pid, window_id, 0, x, y);
+  }
 }
 
 }  // namespace
@@ -123,18 +130,15 @@ platform::Point RealPointerLocation() {
 }
 
 void PublishGhostClickForTarget(double x, double y, int32_t pid, uint32_t window_id) {
-  if (!ghost_cursor_enabled()) return;
-  RememberGlide(x, y);
-  if (pid < 1) ghost_cursor_click_ripple(x, y);
-  else ghost_cursor_click_ripple_target(pid, window_id, 0, x, y);
+  GhostGlide(x, y, pid, window_id, true);
 }
 
 void PublishGhostMoveForTarget(double x, double y, int32_t pid, uint32_t window_id) {
-  GhostMove(x, y, pid, window_id);
+  GhostGlide(x, y, pid, window_id, false);
 }
 
 void PublishGhostMoveOnMainQueue(double x, double y, int32_t pid, uint32_t window_id) {
-  PostToMain([=] { GhostMove(x, y, pid, window_id); });
+  PostToMain([=] { GhostGlide(x, y, pid, window_id, false); });
 }
 
 void PublishGhostMoveToPid(int32_t pid, platform::Point p) {
