@@ -158,6 +158,31 @@ test.describe('begin and end', () => {
     assert.strictEqual(await addon.endBackgroundWindowInputAsync(...TARGET), false);
   });
 
+  test('the activation routine clicks the window\'s activation point once per frontmost application', async () => {
+    sim.setAttribute('settings.main', 'AXActivationPoint', { point: [410, 210] });
+    // No application in front: one the routine has not seen for this process
+    // in any earlier test.
+    sim.setFrontmost(0);
+    sim.clearEvents();
+    const b = await begin();
+    assert.strictEqual(b.cps_activation_pair, 3);
+    const posted = sim.events().filter((e) => e.route === 'pid' && e.pid === PID);
+    assert.deepStrictEqual(posted.map((e) => e.typeCode), [13, 1, 2]);
+    const [, down, up] = posted;
+    assert.deepStrictEqual(down.location, { x: 410, y: 210 });
+    assert.deepStrictEqual(down.windowLocation, { x: 10, y: 10 });
+    assert.deepStrictEqual([down.fields['0'], up.fields['0'], down.fields['1'], down.fields['7'], down.fields['91'],
+      down.fields['92']], [1, 2, 1, 3, WIN, WIN]);
+    assert.strictEqual(down.doubleFields['2'], 1);
+    assert.ok(posted.every((e) => e.timestampNs > 0));
+    assert.strictEqual((await end()).ok, true);
+    // Already activated while the same application is frontmost: nothing more.
+    const again = await begin();
+    assert.strictEqual(again.cps_activation_pair, 0);
+    assert.strictEqual((await end()).ok, true);
+    assert.deepStrictEqual(records().map((r) => r.recordFocus), [1, 1]);
+  });
+
   test('End reasons in order: frontmost changed, then the pointer beyond half a point', async () => {
     assert.strictEqual((await begin()).ok, true);
     sim.setPointer(50.5, 59.5);
@@ -232,9 +257,12 @@ test.describe('begin and end', () => {
   });
 
   test('one background worker at a time; bad targets and retired forms', async () => {
+    const id = sim.block({ op: 'CopyWindowList' });
     const first = begin();
+    await sim.waitFor(() => sim.isBlocked(id), { timeoutMs: 5000 });
     const second = await begin();
     assert.strictEqual(second.reason, 'input_busy');
+    sim.unblock(id);
     assert.strictEqual((await first).ok, true);
     assert.strictEqual(await addon.endBackgroundWindowInputAsync(...TARGET), true);
 
