@@ -220,12 +220,14 @@ test.describe('drags', () => {
   });
 
   test('drags take the input sequence mutex; clicks do not', async () => {
-    const hold = addon.holdKeyToPid(TEXTPAD, 'shift', 0.5);
+    // A long hold, ended by cancelling its session once the drags were tried.
+    const hold = addon.holdKeyToPidVerified(TEXTPAD, 'com.korvo.TextPad', 'shift', 30, 'mouse-test-hold');
     await sim.waitFor(() => sim.heldKeys(TEXTPAD).length > 0, { timeoutMs: 5000 });
     assert.strictEqual(addon.drag(10, 10, 20, 20, 'left'), false);
     assert.strictEqual(await addon.dragAsync(10, 10, 20, 20, 'left'), false);
     assert.strictEqual(addon.clickAtPoint(700, 700, 'left', 1), true);
-    assert.strictEqual(await hold, true);
+    addon.cancelInputHoldsForSession('mouse-test-hold');
+    assert.deepStrictEqual(await hold, { ok: false, error: 'cancelled' });
     assert.strictEqual(addon.drag(10, 10, 20, 20, 'left'), true);
   });
 });

@@ -78,13 +78,13 @@ bool PerformGlobalDrag(const GlobalDragRequest& r) {
   const std::optional<uint64_t> flags =
       r.flags != 0 ? std::optional<uint64_t>(r.flags) : std::nullopt;
   auto event = [&](platform::EventType type, platform::Point p) {
-    MouseEventSpec spec;
-    spec.type = type;
-    spec.point = p;
-    spec.flags = flags;
-    spec.button = &r.button;
-    spec.tag = tag;
-    return MakeMouseEvent(spec);
+    MouseEventParams params;
+    params.type = type;
+    params.point = p;
+    params.flags = flags;
+    params.button = &r.button;
+    params.tag = tag;
+    return MakeMouseEvent(params);
   };
 
   bool ok = false;
@@ -150,16 +150,16 @@ Napi::Value ClickAtPoint(const Napi::CallbackInfo& info) {
       ok = false;
       break;
     }
-    MouseEventSpec spec;
-    spec.point = p;
-    if (flags != 0) spec.flags = flags;
-    spec.button = &*button;
-    spec.tag = tag;
-    spec.click_state = k;
-    spec.type = button->down;
-    const platform::Event down = MakeMouseEvent(spec);
-    spec.type = button->up;
-    const platform::Event up = MakeMouseEvent(spec);
+    MouseEventParams params;
+    params.point = p;
+    if (flags != 0) params.flags = flags;
+    params.button = &*button;
+    params.tag = tag;
+    params.click_state = k;
+    params.type = button->down;
+    const platform::Event down = MakeMouseEvent(params);
+    params.type = button->up;
+    const platform::Event up = MakeMouseEvent(params);
     const bool down_ok = PostMouseEvent(kHid, down);
     // A press whose down went out is always followed by its up.
     const bool up_ok = down_ok && PostMouseEvent(kHid, up);
@@ -199,11 +199,11 @@ Napi::Value MoveTo(const Napi::CallbackInfo& info) {
   }
   if (owner.state() != State::kHeld) return MouseFalse(env);
   // The left button is held by mouseDown: moving drags it.
-  MouseEventSpec spec;
-  spec.type = platform::EventType::kLeftMouseDragged;
-  spec.point = p;
-  spec.tag = owner.held_tag();
-  const bool ok = PostMouseEvent(kHid, MakeMouseEvent(spec));
+  MouseEventParams params;
+  params.type = platform::EventType::kLeftMouseDragged;
+  params.point = p;
+  params.tag = owner.held_tag();
+  const bool ok = PostMouseEvent(kHid, MakeMouseEvent(params));
   PublishGhostMoveForTarget(p.x, p.y, ghost.pid, ghost.window_id);
   return Napi::Boolean::New(env, ok);
 }
@@ -302,12 +302,12 @@ Napi::Value MouseDown(const Napi::CallbackInfo& info) {
     owner.ReleaseAll();
     return MouseFalse(env);
   }
-  MouseEventSpec spec;
-  spec.type = button->down;
-  spec.point = p;
-  spec.button = &*button;
-  spec.tag = tag;
-  const bool ok = PostMouseEvent(kHid, MakeMouseEvent(spec));
+  MouseEventParams params;
+  params.type = button->down;
+  params.point = p;
+  params.button = &*button;
+  params.tag = tag;
+  const bool ok = PostMouseEvent(kHid, MakeMouseEvent(params));
   if (ok) PublishGhostMoveToCurrentTarget(p);
   if (button->left()) {
     if (ok) owner.Hold(tag);
@@ -337,12 +337,12 @@ Napi::Value MouseUp(const Napi::CallbackInfo& info) {
     return MouseFalse(env);
   }
   const platform::Point p = ButtonPressPoint();
-  MouseEventSpec spec;
-  spec.type = button->up;
-  spec.point = p;
-  spec.button = &*button;
-  spec.tag = tag;
-  const bool ok = PostMouseEvent(kHid, MakeMouseEvent(spec));
+  MouseEventParams params;
+  params.type = button->up;
+  params.point = p;
+  params.button = &*button;
+  params.tag = tag;
+  const bool ok = PostMouseEvent(kHid, MakeMouseEvent(params));
   if (ok) PublishGhostMoveToCurrentTarget(p);
   // The ownership ends whether or not the release could be posted: a button
   // that stayed "held" would refuse every later global click for good.

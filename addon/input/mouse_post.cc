@@ -61,20 +61,20 @@ void GhostGlide(double x, double y, int32_t pid, uint32_t window_id, bool ripple
 
 }  // namespace
 
-platform::Event MakeMouseEvent(const MouseEventSpec& spec) {
+platform::Event MakeMouseEvent(const MouseEventParams& params) {
   platform::Event e;
-  e.type = spec.type;
+  e.type = params.type;
   e.source = platform::EventSourceState::kCombinedSession;
-  e.location = spec.point;
-  if (spec.flags) {
-    e.flags = *spec.flags;
+  e.location = params.point;
+  if (params.flags) {
+    e.flags = *params.flags;
     e.flags_set = true;
   }
-  if (spec.button && spec.button->writes_button_number()) {
-    e.integer_fields[platform::kFieldMouseEventButtonNumber] = spec.button->number;
+  if (params.button && params.button->writes_button_number()) {
+    e.integer_fields[platform::kFieldMouseEventButtonNumber] = params.button->number;
   }
-  if (spec.tag > 0) e.integer_fields[platform::kFieldEventSourceUserData] = spec.tag;
-  if (spec.click_state > 0) e.integer_fields[platform::kFieldMouseEventClickState] = spec.click_state;
+  if (params.tag > 0) e.integer_fields[platform::kFieldEventSourceUserData] = params.tag;
+  if (params.click_state > 0) e.integer_fields[platform::kFieldMouseEventClickState] = params.click_state;
   return e;
 }
 
@@ -98,10 +98,10 @@ bool PostMouseEvent(const MouseRoute& route, const platform::Event& event) {
 }
 
 bool PostMouseMoved(const MouseRoute& route, platform::Point p, bool clear_flags) {
-  MouseEventSpec spec;
-  spec.point = p;
-  if (clear_flags) spec.flags = 0;
-  return PostMouseEvent(route, MakeMouseEvent(spec));
+  MouseEventParams params;
+  params.point = p;
+  if (clear_flags) params.flags = 0;
+  return PostMouseEvent(route, MakeMouseEvent(params));
 }
 
 void PauseMs(double ms) {

@@ -22,7 +22,7 @@ struct MouseRoute {
 // A mouse event from a fresh combined-session source at `p`. `flags` are set
 // when given; `tag` (when positive) goes in field 42; the button number only
 // for the middle button; the click state when positive.
-struct MouseEventSpec {
+struct MouseEventParams {
   platform::EventType type = platform::EventType::kMouseMoved;
   platform::Point point;
   std::optional<uint64_t> flags;
@@ -30,7 +30,7 @@ struct MouseEventSpec {
   int64_t tag = 0;
   int64_t click_state = 0;
 };
-platform::Event MakeMouseEvent(const MouseEventSpec& spec);
+platform::Event MakeMouseEvent(const MouseEventParams& params);
 // A two-wheel pixel scroll event at `p`.
 platform::Event MakeScrollEvent(platform::Point p, WheelValues wheels);
 

@@ -36,12 +36,12 @@ bool DragToPidSequence(int32_t pid, platform::Point from, platform::Point to,
   PublishGhostMoveToPid(pid, from);
   PauseMs(kDragSettleMs);
   auto event = [&](platform::EventType type, platform::Point p) {
-    MouseEventSpec spec;
-    spec.type = type;
-    spec.point = p;
-    if (flags != 0) spec.flags = flags;
-    spec.button = &button;
-    return MakeMouseEvent(spec);
+    MouseEventParams params;
+    params.type = type;
+    params.point = p;
+    if (flags != 0) params.flags = flags;
+    params.button = &button;
+    return MakeMouseEvent(params);
   };
   if (!PostMouseEvent(route, event(button.down, from))) return false;
   bool ok = true;
@@ -79,11 +79,11 @@ Napi::Value ButtonToPid(const Napi::CallbackInfo& info, bool down, const char* t
   const std::optional<MouseButton> button = ResolveMouseButton(StringAt(info, 1));
   if (!button) return ThrowTypeError(env, button_message, MouseFalse(env));
   const platform::Point p = RealPointerLocation();
-  MouseEventSpec spec;
-  spec.type = down ? button->down : button->up;
-  spec.point = p;
-  spec.button = &*button;
-  const bool ok = PostMouseEvent(MouseRoute{pid}, MakeMouseEvent(spec));
+  MouseEventParams params;
+  params.type = down ? button->down : button->up;
+  params.point = p;
+  params.button = &*button;
+  const bool ok = PostMouseEvent(MouseRoute{pid}, MakeMouseEvent(params));
   if (ok) PublishGhostMoveToPid(pid, p);
   return Napi::Boolean::New(env, ok);
 }
