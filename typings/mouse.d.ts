@@ -44,32 +44,25 @@ export function scrollAt(
   ghostPid?: number,
   ghostWindowId?: number,
 ): boolean;
+/** Arguments of drag and dragAsync. */
+export type GlobalDragArguments = [
+  fromX: number,
+  fromY: number,
+  toX: number,
+  toY: number,
+  button: MouseButtonName,
+  modifiers?: string,
+  ghostPid?: number,
+  ghostWindowId?: number,
+];
 /**
  * Presses at `from`, drags in ten steps to `to` and releases there; blocks
  * the host thread for about a third of a second. False when another input
  * sequence runs.
  */
-export function drag(
-  fromX: number,
-  fromY: number,
-  toX: number,
-  toY: number,
-  button: MouseButtonName,
-  modifiers?: string,
-  ghostPid?: number,
-  ghostWindowId?: number,
-): boolean;
+export function drag(...args: GlobalDragArguments): boolean;
 /** drag on an input worker; bad values resolve false instead of throwing. */
-export function dragAsync(
-  fromX: number,
-  fromY: number,
-  toX: number,
-  toY: number,
-  button: MouseButtonName,
-  modifiers?: string,
-  ghostPid?: number,
-  ghostWindowId?: number,
-): Promise<boolean>;
+export function dragAsync(...args: GlobalDragArguments): Promise<boolean>;
 /**
  * Presses the button where the ghost cursor is heading (when it is shown),
  * else at the pointer. mouseDown("left") holds the left button until
