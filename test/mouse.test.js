@@ -322,4 +322,12 @@ test.describe('with the ghost cursor', () => {
     assert.deepStrictEqual(up.location, { x: BOLD[0], y: BOLD[1] });
     assert.strictEqual(sim.element('textpad.bold').pressCount, 1);
   });
+
+  test('a drag on a worker tells the ghost through the main queue', async () => {
+    assert.strictEqual(await addon.dragAsync(300, 400, 500, 420, 'left', 'none'), true);
+    await sim.waitFor(() => (addon.ghostState().groups || []).some((g) => g.placed), { timeoutMs: 5000 });
+    sim.clearEvents();
+    assert.strictEqual(addon.mouseDown('right'), true);
+    assert.deepStrictEqual(mouse()[0].location, { x: 500, y: 420 });
+  });
 });
