@@ -412,7 +412,13 @@ export function setOptions(options: {
   frontProcessFails?: boolean;
   keyboardLayout?: boolean;
   pointerAvailable?: boolean;
+  /** false: system-wide mouse events no longer move the pointer. */
+  pointerFollowsEvents?: boolean;
 }): null;
+/** The modifier keys the user physically holds (event flag bits, e.g. 0x20000 Shift). */
+export function setHeldModifiers(flags: number): null;
+/** pid (as a string key) -> window number the process believes focused through a focus event record. */
+export function syntheticFocus(): Record<string, number>;
 export function queueAppEvents(n?: number): null;
 
 export function injectFault(spec: FaultSpec): number;

@@ -66,6 +66,10 @@ const sim = {
   setKeyboardLayout: (name) => call('setKeyboardLayout', name),
   keyboardLayout: () => call('keyboardLayout'),
   setOptions: (options) => call('setOptions', options),
+  // The modifier keys the user physically holds (event flag bits, e.g. 0x20000 Shift).
+  setHeldModifiers: (flags) => call('setHeldModifiers', flags),
+  // pid -> window number each process believes focused through a focus event record.
+  syntheticFocus: () => call('syntheticFocus'),
   queueAppEvents: (n = 1) => call('queueAppEvents', n),
 
   // ---- pasteboard ----

@@ -243,6 +243,7 @@ async function main() {
 
   await mirrorPanel(main.window_id, editor.pid, editor.bundle_id);
   await ghostCursor(all);
+  await require('./demo-mouse').mouseDemo();
 
   addon.releaseCaptureEpoch(editor.pid, snap.capture_epoch);
   console.log(`\nreleased the snapshot; live element handles held by the add-on: ${sim.liveHandleCount()}`);

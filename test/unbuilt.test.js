@@ -9,37 +9,6 @@ const path = require('node:path');
 const table = require('./fixtures/export-table.json');
 
 const UNBUILT = new Set([
-  'clickAtPoint',
-  'moveTo',
-  'scrollAt',
-  'drag',
-  'dragAsync',
-  'mouseDown',
-  'mouseUp',
-  'moveToPid',
-  'scrollToPid',
-  'dragToPid',
-  'mouseDownToPid',
-  'mouseUpToPid',
-  'setCpsActivationDisabled',
-  'beginBackgroundWindowInput',
-  'beginBackgroundWindowInputDetailed',
-  'endBackgroundWindowInput',
-  'clickToWindow',
-  'moveToWindow',
-  'scrollToWindow',
-  'dragToWindow',
-  'mouseDownToWindow',
-  'mouseUpToWindow',
-  'beginBackgroundWindowInputDetailedAsync',
-  'endBackgroundWindowInputAsync',
-  'endBackgroundWindowInputDetailedAsync',
-  'clickToWindowAsync',
-  'moveToWindowAsync',
-  'scrollToWindowAsync',
-  'dragToWindowAsync',
-  'mouseDownToWindowDetailedAsync',
-  'mouseUpToWindowAsync',
 ]);
 
 const allNames = [...table.init, ...table.backgroundInput, ...table.ghostCursor, ...table.pip].map((n) =>

@@ -279,6 +279,16 @@ bool Mutate(const std::string& name, const Json& args, Json* result, std::string
     if (o.has("frontProcessFails")) w.front_process_fails = o["frontProcessFails"].as_bool();
     if (o.has("keyboardLayout")) w.keyboard_layout_available = o["keyboardLayout"].as_bool();
     if (o.has("pointerAvailable")) w.pointer_available = o["pointerAvailable"].as_bool();
+    if (o.has("pointerFollowsEvents")) w.pointer_follows_events = o["pointerFollowsEvents"].as_bool();
+    return true;
+  }
+  if (name == "setHeldModifiers") {
+    // The modifier keys the user physically holds (combined session state).
+    if (args.size() < 1 || !args[0].is_number() || args[0].as_double() < 0) {
+      *error = "expected modifier flags (a number >= 0)";
+      return false;
+    }
+    w.flags_state = static_cast<uint64_t>(args[0].as_double());
     return true;
   }
   if (name == "install") {

@@ -297,6 +297,13 @@ bool RunReadCommand(const std::string& name, const Json& args, Json* result, std
     *result = PointJson(w.pointer);
     return true;
   }
+  if (name == "syntheticFocus") {
+    Json o = Json::Object();
+    for (const auto& [pid, window] : w.synthetic_focus)
+      o.set(std::to_string(pid), Json(static_cast<int64_t>(window)));
+    *result = o;
+    return true;
+  }
   if (name == "events") {
     Json list = Json::Array();
     for (auto& j : w.journal) list.push(EventJson(j));

@@ -91,19 +91,55 @@ void Keyboard(World& w, pid_t pid, const platform::Event& e) {
   if (!printable.empty()) InsertText(w, pid, Utf16ToUtf8(printable));
 }
 
-// Mouse behaviour: `pid` 0 for system-wide posts (pointer moves, clicks
-// activate), else a post addressed to one process (no pointer move).
+constexpr uint32_t kFieldWindowId = 51;
+
+// Where a mouse event lands: system-wide and plain per-process events at
+// their global location; events addressed to a window through the private
+// path at that window's origin plus their window-local location (the point
+// (-1, -1) stays outside every window).
+platform::Point LandingPoint(World& w, pid_t pid, const platform::Event& e, uint32_t* window) {
+  *window = 0;
+  auto f = e.integer_fields.find(kFieldWindowId);
+  if (pid == 0 || f == e.integer_fields.end() || !e.window_location) return e.location;
+  auto cw = FindWindow(w, static_cast<uint32_t>(f->second));
+  if (!cw) return e.location;
+  *window = cw->number;
+  if (e.window_location->x == -1 && e.window_location->y == -1) return {-1, -1};
+  return {cw->bounds.x + e.window_location->x, cw->bounds.y + e.window_location->y};
+}
+
+// A window-addressed press reaches an application that is not frontmost
+// only while it believes that window focused (a focus record said so).
+bool WindowAcceptsPress(World& w, pid_t pid, uint32_t window) {
+  if (window == 0 || w.frontmost == pid) return true;
+  auto it = w.synthetic_focus.find(pid);
+  return it != w.synthetic_focus.end() && it->second == window;
+}
+
+// The element under a landing point, within one window when addressed.
+NodePtr HitAt(World& w, platform::Point p, pid_t pid, uint32_t window) {
+  NodePtr hit = HitTest(w, p, pid);
+  if (!hit || window == 0) return hit;
+  NodePtr win = ContainingWindow(hit);
+  return win && win->window_number == window ? hit : nullptr;
+}
+
+// Mouse behaviour: `pid` 0 for system-wide posts (pointer moves unless the
+// pointer is held still, clicks activate), else a post addressed to one
+// process (no pointer move, no activation).
 void Mouse(World& w, pid_t pid, const platform::Event& e) {
   using T = platform::EventType;
-  if (pid == 0) w.pointer = e.location;
+  if (pid == 0 && w.pointer_follows_events) w.pointer = e.location;
+  uint32_t window = 0;
+  const platform::Point p = LandingPoint(w, pid, e, &window);
   if (e.type == T::kLeftMouseDown) {
-    NodePtr hit = HitTest(w, e.location, pid);
+    NodePtr hit = WindowAcceptsPress(w, pid, window) ? HitAt(w, p, pid, window) : nullptr;
     w.mouse_down_element = hit ? hit->id : "";
   } else if (e.type == T::kLeftMouseUp) {
-    NodePtr hit = HitTest(w, e.location, pid);
+    NodePtr hit = HitAt(w, p, pid, window);
     std::string down = w.mouse_down_element;
     w.mouse_down_element.clear();
-    if (hit && hit->id == down) ClickAt(w, e.location, pid, pid == 0);
+    if (hit && !down.empty() && hit->id == down) ClickAt(w, p, pid, pid == 0);
   }
 }
 
@@ -123,6 +159,16 @@ bool RoutedAway(const std::string& route, const platform::Event& e) {
   Journal(w, r == TapRoute::kSwallowed ? route + ":swallowed" : route,
           r == TapRoute::kSwallowed ? 0 : getpid(), ev);
   return true;
+}
+
+// A focus (1) or unfocus (2) event record gives or takes a window's focus.
+void TrackFocusRecord(World& w, pid_t pid, const std::array<uint8_t, 248>& record) {
+  const uint32_t window = static_cast<uint32_t>(record[0x3C]) |
+                          (static_cast<uint32_t>(record[0x3D]) << 8) |
+                          (static_cast<uint32_t>(record[0x3E]) << 16) |
+                          (static_cast<uint32_t>(record[0x3F]) << 24);
+  if (record[0x8A] == 1) w.synthetic_focus[pid] = window;
+  else if (record[0x8A] == 2) w.synthetic_focus.erase(pid);
 }
 
 bool Deliver(const std::string& route, pid_t pid, const platform::Event& e) {
@@ -227,10 +273,16 @@ int32_t SimPrivateApi::PostEventRecordTo(const platform::ProcessSerialNumber& ps
   j.seq = ++w.journal_seq;
   j.sim_ms = std::chrono::duration<double, std::milli>(Clock().Now().time_since_epoch()).count();
   w.journal.push_back(std::move(j));
+  TrackFocusRecord(w, pid, record);
   return 0;
 }
 
 int32_t SimPrivateApi::GetProcessForPid(pid_t pid, platform::ProcessSerialNumber* psn) {
+  CallSite site;
+  site.op = "GetProcessForPid";
+  site.pid = pid;
+  Fault f = Hooks::Get().Enter(site);
+  if (f.kind == FaultKind::kError) return static_cast<int32_t>(f.code);
   World& w = W();
   std::lock_guard<std::mutex> l(w.mu);
   if (!FindApp(w, pid)) return -600;

@@ -591,6 +591,8 @@ void ResetWorld(World& w) {
   w.front_process_fails = false;
   w.pointer = {720, 450};
   w.pointer_available = true;
+  w.pointer_follows_events = true;
+  w.synthetic_focus.clear();
   w.os_version = "14.5";
   w.perms = Permissions{};
   w.private_absent.clear();

@@ -206,6 +206,12 @@ struct World {
   NodePtr system_wide;
   // Last left-button down target, for a click made of a down and an up.
   std::string mouse_down_element;
+  // Whether system-wide mouse events move the pointer (false: the pointer
+  // stays where it is, as when the user holds the mouse still against them).
+  bool pointer_follows_events = true;
+  // Windows a process believes focused because a focus event record said so
+  // (pid -> window number), until the matching unfocus record.
+  std::map<pid_t, uint32_t> synthetic_focus;
 };
 
 World& W();

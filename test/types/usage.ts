@@ -188,6 +188,31 @@ async function usage(): Promise<void> {
 }
 void usage;
 
+async function mouseUsage(): Promise<void> {
+  const clicked: boolean = addon.clickAtPoint(10, 20, 'left', 2, 'cmd', 501, 101);
+  const moved: boolean = addon.moveTo(10, 20) && addon.moveToPid(501, 10, 20);
+  const dragged: boolean = await addon.dragAsync(1, 2, 3, 4, 'middle');
+  const pressed: boolean = addon.mouseDown('left') && addon.mouseUp('left');
+  const scrolled: boolean = addon.scrollToPid(501, 1, 2, 3, 'down') && addon.dragToPid(501, 1, 2, 3, 4, 'right');
+  const bounds: addon.WindowBounds = [400, 200, 680, 460];
+  const begun: addon.BackgroundBeginOutcome =
+    await addon.beginBackgroundWindowInputDetailedAsync(502, 'com.korvo.Settings', 201, bounds);
+  const missing: addon.SkyLightEntryName[] = begun.missing_symbols;
+  const ended: addon.BackgroundEndOutcome =
+    await addon.endBackgroundWindowInputDetailedAsync(502, 'com.korvo.Settings', 201, bounds);
+  const cursor: [number, number] | null = ended.live_cursor;
+  const click: boolean = await addon.clickToWindowAsync(502, 'com.korvo.Settings', 201, bounds, 610, 280, 'left', 1, '');
+  const down = await addon.mouseDownToWindowDetailedAsync(502, 'com.korvo.Settings', 201, bounds, 610, 280, 'left', true);
+  const state: 'definitely_unsent' | 'down_posted_or_ambiguous' = down.delivery_state;
+  const retired: false = addon.clickToWindow();
+  sim.setOptions({ pointerFollowsEvents: false });
+  sim.setHeldModifiers(0x20000);
+  const focus: Record<string, number> = sim.syntheticFocus();
+  void clicked; void moved; void dragged; void pressed; void scrolled; void missing; void cursor; void click;
+  void state; void retired; void focus;
+}
+void mouseUsage;
+
 function ghostUsage(): void {
   addon.ghostSetEnabled(true);
   addon.ghostShow(10, 20, 'agent-1');
