@@ -51,8 +51,26 @@ void AddChildren(Round* r, Node* n) {
   r->Add(n, Part::kChildren, Method(n->self.bus, n->self.path, kAcc, "GetChildren"));
 }
 
-// Every fact the core's reads need that the structure does not carry.
-void AddFacts(Round* r, Node* n) {
+// Roles whose title may come from a label elsewhere (LABELLED_BY).
+bool TakesLabel(uint32_t role) {
+  switch (role) {
+    case ATSPI_ROLE_ENTRY: case ATSPI_ROLE_TEXT: case ATSPI_ROLE_PASSWORD_TEXT:
+    case ATSPI_ROLE_COMBO_BOX: case ATSPI_ROLE_SPIN_BUTTON: case ATSPI_ROLE_SLIDER:
+    case ATSPI_ROLE_CHECK_BOX: case ATSPI_ROLE_RADIO_BUTTON: case ATSPI_ROLE_TOGGLE_BUTTON:
+    case ATSPI_ROLE_PUSH_BUTTON: case ATSPI_ROLE_LIST: case ATSPI_ROLE_LIST_BOX:
+    case ATSPI_ROLE_TABLE: case ATSPI_ROLE_TREE_TABLE: case ATSPI_ROLE_PROGRESS_BAR:
+    case ATSPI_ROLE_LEVEL_BAR: case ATSPI_ROLE_SCROLL_PANE: case ATSPI_ROLE_IMAGE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Every fact the core's reads need that the structure does not carry. Each
+// call costs the application's main loop about as much as any other, so only
+// what can answer something is asked: labels for the roles that take them,
+// and identifiers only from toolkits that set them (GTK 3 leaves them empty).
+void AddFacts(Round* r, Node* n, bool qt) {
   const std::string& b = n->self.bus;
   const std::string& p = n->self.path;
   if (n->ifaces & kComponent)
@@ -62,8 +80,9 @@ void AddFacts(Round* r, Node* n) {
     r->Add(n, Part::kValue, GetProperty(b, p, "org.a11y.atspi.Value", "CurrentValue"));
   if ((n->ifaces & kText) && (IsTextRole(n->role) || Has(n->states, ATSPI_STATE_EDITABLE)))
     r->Add(n, Part::kText, Method(b, p, "org.a11y.atspi.Text", "GetText", {int32_t{0}, int32_t{-1}}));
-  if (n->name.empty()) r->Add(n, Part::kRelations, Method(b, p, kAcc, "GetRelationSet"));
-  if (n->name.empty() || n->role == ATSPI_ROLE_PUSH_BUTTON)
+  if (n->name.empty() && TakesLabel(n->role))
+    r->Add(n, Part::kRelations, Method(b, p, kAcc, "GetRelationSet"));
+  if (qt && (n->name.empty() || n->role == ATSPI_ROLE_PUSH_BUTTON))
     r->Add(n, Part::kIdentifier, GetProperty(b, p, kAcc, "AccessibleId"));
   n->known |= Node::kExtents | Node::kActions | Node::kValueNow | Node::kTextNow |
               Node::kRelations | Node::kIdentifier;
@@ -96,7 +115,8 @@ void Apply(const Want& w, const Call& c, const std::string& app_bus) {
       n->y = static_cast<int32_t>(a.at(1).Int());
       n->w = static_cast<int32_t>(a.at(2).Int());
       n->h = static_cast<int32_t>(a.at(3).Int());
-      n->has_extents = true;
+      // GTK answers INT_MIN for objects that are not shown: no position.
+      n->has_extents = n->x != INT32_MIN && n->y != INT32_MIN;
       break;
     case Part::kActions:
       n->actions.clear();
@@ -148,9 +168,10 @@ void NodeFromItem(const D& item, const std::string& app_bus, Node* n) {
 }
 
 // Children rebuilt from the cache's (parent, index) pairs, when they account
-// for every child the object says it has.
+// for every child the object says it has. GTK's menus report no children in
+// the cache while items name them as parent (with index -1): those are walked.
 bool ChildrenFromItems(Node* n, std::vector<std::pair<int32_t, Ref>>* items) {
-  if (n->child_count <= 0) {
+  if (n->child_count <= 0 && items->empty()) {
     n->known |= Node::kChildren;
     return true;
   }
@@ -167,13 +188,14 @@ bool ChildrenFromItems(Node* n, std::vector<std::pair<int32_t, Ref>>* items) {
 
 void Publish(App& app, std::unordered_map<std::string, std::unique_ptr<Node>>* nodes, bool whole) {
   auto now = Clock::now();
+  for (auto& [path, n] : *nodes) {
+    if (n->parent_role != ATSPI_ROLE_INVALID) continue;
+    auto p = nodes->find(n->parent.path);
+    if (p != nodes->end()) n->parent_role = p->second->role;
+  }
   std::lock_guard<std::mutex> l(app.mu);
   if (whole) app.records.clear();
   for (auto& [path, n] : *nodes) {
-    if (n->parent_role == ATSPI_ROLE_INVALID) {
-      auto p = nodes->find(n->parent.path);
-      if (p != nodes->end()) n->parent_role = p->second->role;
-    }
     n->fetched = now;
     app.records[path] = std::shared_ptr<const Node>(std::move(n));
   }
@@ -263,7 +285,7 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
     for (Node* n : parents) discover(n);
   }
   Round facts;
-  for (auto& [path, n] : nodes) AddFacts(&facts, n.get());
+  for (auto& [path, n] : nodes) AddFacts(&facts, n.get(), app->qt);
   RunRound(*app, &facts, timeout);
   if (auto err = RoundError(facts)) return err;
   Publish(*app, &nodes, true);
@@ -295,7 +317,7 @@ std::shared_ptr<const Node> Record(const AppPtr& app, const std::string& path,
     return nullptr;
   }
   Round facts;
-  AddFacts(&facts, n.get());
+  AddFacts(&facts, n.get(), app->qt);
   if (n->role == ATSPI_ROLE_MENU && !n->parent.null())
     facts.Add(n.get(), Part::kParentRole, Method(n->parent.bus, n->parent.path, kAcc, "GetRole"));
   RunRound(*app, &facts, timeout);

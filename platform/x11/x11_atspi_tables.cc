@@ -2,6 +2,8 @@
 #include "x11/x11_atspi_tables.h"
 
 #include <algorithm>
+#include <strings.h>
+
 #include <cstring>
 
 namespace x11::atspi {
@@ -108,7 +110,9 @@ AxRole RoleFor(const Node& n) {
 
 namespace {
 
-bool Named(const std::string& a, const char* b) { return a == b; }
+// Action names compare ignoring case: GetActions answers the localized names
+// ("Click" for GTK's "click" in the C locale), Qt its own ("Press").
+bool Named(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
 // The AT-SPI actions that press, in the order they are preferred.
 const char* const kPressNames[] = {"click", "press", "toggle", "activate", "Press", "Toggle"};
@@ -118,7 +122,7 @@ const char* const kPressNames[] = {"click", "press", "toggle", "activate", "Pres
 int ActionIndexFor(const Node& n, const std::string& ax) {
   auto find = [&](const char* name) -> int {
     for (size_t i = 0; i < n.actions.size(); ++i)
-      if (n.actions[i] == name) return static_cast<int>(i);
+      if (Named(n.actions[i], name)) return static_cast<int>(i);
     return -1;
   };
   if (ax == "AXPress") {
@@ -147,16 +151,16 @@ std::vector<std::string> AxActionNames(const Node& n) {
   for (const auto& a : n.actions) {
     bool press = false;
     for (const char* p : kPressNames) press = press || Named(a, p);
-    if (press && !(IsTextRole(n.role) && a == "activate")) {
+    if (press && !(IsTextRole(n.role) && Named(a, "activate"))) {
       add("AXPress");
-      if (n.role == ATSPI_ROLE_COMBO_BOX && a == "press") add("AXShowMenu");
-    } else if (a == "ShowMenu") {
+      if (n.role == ATSPI_ROLE_COMBO_BOX && Named(a, "press")) add("AXShowMenu");
+    } else if (Named(a, "ShowMenu")) {
       add("AXShowMenu");
-    } else if (a == "Increase") {
+    } else if (Named(a, "Increase")) {
       add("AXIncrement");
-    } else if (a == "Decrease") {
+    } else if (Named(a, "Decrease")) {
       add("AXDecrement");
-    } else if (a == "activate") {
+    } else if (Named(a, "activate")) {
       add("AXConfirm");
     } else {
       add(a);

@@ -11,8 +11,6 @@ namespace x11 {
 // The accessibility bus answers (x11_a11y_bus.cc); with prompt, first asks
 // toolkits to expose their trees.
 bool AccessibilityBusReachable(bool prompt);
-// Nanoseconds spent inside the accessibility service so far (benchmarks).
-int64_t AccessibilityBusyNs();
 
 class X11Accessibility : public platform::Accessibility {
  public:

@@ -6,6 +6,7 @@
 
 #include "x11/x11_atspi_ax.h"
 #include "x11/x11_ax.h"
+#include "x11/x11_busy.h"
 #include "x11/x11_display.h"
 #include "x11/x11_services.h"
 #include "x11/x11_windows.h"
@@ -50,25 +51,6 @@ AXElement Make(Kind kind, pid_t pid, Window window = 0) {
 }
 
 const Element* Get(const AXElement& el) { return dynamic_cast<const Element*>(el.get()); }
-
-// Time spent inside the service's calls (outermost call only), so a
-// benchmark can tell the core's share of a capture from the backend's.
-std::atomic<int64_t> g_busy_ns{0};
-thread_local int t_depth = 0;
-
-class BusyTimer {
- public:
-  BusyTimer() : start_(++t_depth == 1 ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point{}) {}
-  ~BusyTimer() {
-    if (--t_depth == 0)
-      g_busy_ns.fetch_add(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                              std::chrono::steady_clock::now() - start_).count(),
-                          std::memory_order_relaxed);
-  }
-
- private:
-  std::chrono::steady_clock::time_point start_;
-};
 
 bool Alive(pid_t pid) { return pid > 0 && kill(pid, 0) == 0; }
 
@@ -189,7 +171,10 @@ const std::vector<std::string>& NamesOf(Kind kind) {
 
 }  // namespace
 
-int64_t AccessibilityBusyNs() { return g_busy_ns.load(std::memory_order_relaxed); }
+std::atomic<int64_t>& BusyNsCounter() {
+  static std::atomic<int64_t> ns{0};
+  return ns;
+}
 
 bool X11Accessibility::IsProcessTrusted(bool prompt) { return AccessibilityBusReachable(prompt); }
 

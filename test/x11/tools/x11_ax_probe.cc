@@ -19,7 +19,7 @@
 #include "platform/platform.h"
 #include "x11/x11_atspi_apps.h"
 #include "x11/x11_atspi_ax.h"
-#include "x11/x11_ax.h"
+#include "x11/x11_busy.h"
 
 namespace {
 
@@ -102,11 +102,11 @@ int Bench(pid_t pid, int repeat) {
   std::vector<double> total, backend;
   uint64_t calls0 = at::Bus::Get().stats().calls.load();
   for (int i = 0; i < repeat; ++i) {
-    int64_t busy0 = x11::AccessibilityBusyNs();
+    int64_t busy0 = x11::BackendBusyNs();
     auto t0 = Steady::now();
     auto snap = Capture(pid);
     total.push_back(Ms(Steady::now() - t0));
-    backend.push_back((x11::AccessibilityBusyNs() - busy0) / 1e6);
+    backend.push_back((x11::BackendBusyNs() - busy0) / 1e6);
     if (snap) addon::DiscardCaptureEpoch(pid, snap->capture_epoch);
   }
   uint64_t calls = (at::Bus::Get().stats().calls.load() - calls0) / (repeat > 0 ? repeat : 1);
