@@ -7,7 +7,8 @@
   atspi.py tree PID      -> JSON tree of PID's first shown frame: {"role" (AT-SPI role name),
                             "name", "states" (names), "children"}
   atspi.py count PID     -> number of objects below (and with) the application
-  atspi.py checked PID NAME -> JSON boolean: whether the check box named NAME is CHECKED
+  atspi.py checked PID X Y -> JSON boolean: whether the check box (or toggle) under the
+                            screen point X, Y is CHECKED
 Exit status 3 when the application or its text is not (yet) there.
 """
 import json
@@ -100,8 +101,14 @@ def main():
         print(count(app))
         return 0
     if cmd == "checked":
-        box = find(app, lambda n: n.name == sys.argv[3] and n.getRole() in (
-            pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_TOGGLE_BUTTON))
+        x, y = int(sys.argv[3]), int(sys.argv[4])
+
+        def under(n):
+            if n.getRole() not in (pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_TOGGLE_BUTTON):
+                return False
+            e = n.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            return e.x <= x < e.x + e.width and e.y <= y < e.y + e.height
+        box = find(app, under)
         if box is None:
             return 3
         print(json.dumps(box.getState().contains(pyatspi.STATE_CHECKED)))
