@@ -121,6 +121,16 @@ std::shared_ptr<const Node> KeyWindow(const Element& app) {
   return windows.empty() ? nullptr : windows.front();
 }
 
+// A window whose accessible name is empty (client-side decorated GTK
+// windows) is titled by its X window, as the window list shows it.
+std::string XTitleOf(const Element& e) {
+  AXError err;
+  Window w = XWindowOf(e, &err);
+  Display* d = Dpy();
+  auto info = w && d ? FindWindow(d, w) : std::nullopt;
+  return info && info->title ? *info->title : std::string();
+}
+
 AXError AppAttribute(const Element& e, const Node& n, const std::string& attr, Value* out) {
   if (attr == "AXWindows") {
     platform::Array a;
@@ -168,7 +178,7 @@ AXError Attribute(const Element& e, const Node& n, const std::string& attr, Valu
     if (!sub) return platform::kAXErrorNoValue;
     *out = Value(sub);
   } else if (attr == "AXTitle") {
-    *out = Value(n.name);
+    *out = Value(window && n.name.empty() ? XTitleOf(e) : n.name);
   } else if (attr == "AXDescription") {
     *out = Value(n.description);
   } else if (attr == "AXValue") {
