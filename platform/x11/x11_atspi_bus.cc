@@ -17,13 +17,13 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "x11/x11_ax.h"
 
 namespace x11::atspi {
 
 namespace {
 
 constexpr size_t kMaxInFlight = 64;
-constexpr uint64_t kAddressTimeoutUsec = 500 * 1000;
 constexpr auto kReconnectEvery = std::chrono::seconds(1);
 
 uint64_t NowUsec() {
@@ -34,6 +34,16 @@ uint64_t NowUsec() {
 
 // Reads the rest of the current container into `out` (a list).
 int ReadAll(sd_bus_message* m, D* out);
+
+// Every integer type (and booleans, which sd-bus reads as int) as one kind.
+template <typename T>
+int ReadInteger(sd_bus_message* m, char type, D* out) {
+  T x{};
+  int r = sd_bus_message_read_basic(m, type, &x);
+  out->kind = D::kInt;
+  out->i = static_cast<int64_t>(x);
+  return r;
+}
 
 int ReadOne(sd_bus_message* m, char type, const char* contents, D* out) {
   switch (type) {
@@ -47,45 +57,15 @@ int ReadOne(sd_bus_message* m, char type, const char* contents, D* out) {
       out->s = s ? s : "";
       return r;
     }
-    case SD_BUS_TYPE_BOOLEAN: {
-      int b = 0;
-      int r = sd_bus_message_read_basic(m, type, &b);
-      out->kind = D::kInt;
-      out->i = b;
-      return r;
-    }
-    case SD_BUS_TYPE_BYTE: {
-      uint8_t x = 0;
-      int r = sd_bus_message_read_basic(m, type, &x);
-      out->kind = D::kInt;
-      out->i = x;
-      return r;
-    }
-    case SD_BUS_TYPE_INT16:
-    case SD_BUS_TYPE_UINT16: {
-      uint16_t x = 0;
-      int r = sd_bus_message_read_basic(m, type, &x);
-      out->kind = D::kInt;
-      out->i = type == SD_BUS_TYPE_INT16 ? static_cast<int16_t>(x) : x;
-      return r;
-    }
-    case SD_BUS_TYPE_INT32:
+    case SD_BUS_TYPE_BOOLEAN: return ReadInteger<int>(m, type, out);
+    case SD_BUS_TYPE_BYTE: return ReadInteger<uint8_t>(m, type, out);
+    case SD_BUS_TYPE_INT16: return ReadInteger<int16_t>(m, type, out);
+    case SD_BUS_TYPE_UINT16: return ReadInteger<uint16_t>(m, type, out);
+    case SD_BUS_TYPE_INT32: return ReadInteger<int32_t>(m, type, out);
     case SD_BUS_TYPE_UINT32:
-    case SD_BUS_TYPE_UNIX_FD: {
-      uint32_t x = 0;
-      int r = sd_bus_message_read_basic(m, type, &x);
-      out->kind = D::kInt;
-      out->i = type == SD_BUS_TYPE_INT32 ? static_cast<int32_t>(x) : static_cast<int64_t>(x);
-      return r;
-    }
-    case SD_BUS_TYPE_INT64:
-    case SD_BUS_TYPE_UINT64: {
-      uint64_t x = 0;
-      int r = sd_bus_message_read_basic(m, type, &x);
-      out->kind = D::kInt;
-      out->i = static_cast<int64_t>(x);
-      return r;
-    }
+    case SD_BUS_TYPE_UNIX_FD: return ReadInteger<uint32_t>(m, type, out);
+    case SD_BUS_TYPE_INT64: return ReadInteger<int64_t>(m, type, out);
+    case SD_BUS_TYPE_UINT64: return ReadInteger<uint64_t>(m, type, out);
     case SD_BUS_TYPE_DOUBLE: {
       double x = 0;
       int r = sd_bus_message_read_basic(m, type, &x);
@@ -250,19 +230,7 @@ struct Bus::Impl {
   bool ConnectA11y() {
     sd_bus* session = nullptr;
     if (sd_bus_open_user(&session) < 0) return false;
-    std::string address;
-    sd_bus_message* m = nullptr;
-    sd_bus_message* reply = nullptr;
-    sd_bus_error err = SD_BUS_ERROR_NULL;
-    if (sd_bus_message_new_method_call(session, &m, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
-                                       "GetAddress") >= 0 &&
-        sd_bus_call(session, m, kAddressTimeoutUsec, &err, &reply) >= 0) {
-      const char* a = nullptr;
-      if (sd_bus_message_read(reply, "s", &a) >= 0 && a) address = a;
-    }
-    sd_bus_error_free(&err);
-    sd_bus_message_unref(reply);
-    sd_bus_message_unref(m);
+    std::string address = A11yBusAddress(session);
     sd_bus_flush_close_unref(session);
     if (address.empty()) return false;
     sd_bus* bus = nullptr;

@@ -73,7 +73,8 @@ bool TakesLabel(uint32_t role) {
 void AddFacts(Round* r, Node* n, bool qt) {
   const std::string& b = n->self.bus;
   const std::string& p = n->self.path;
-  if (n->ifaces & kComponent)
+  // Objects not shown have no place on screen (GTK answers INT_MIN for them).
+  if ((n->ifaces & kComponent) && Has(n->states, ATSPI_STATE_SHOWING))
     r->Add(n, Part::kExtents, Method(b, p, "org.a11y.atspi.Component", "GetExtents", {uint32_t{0}}));
   if (n->ifaces & kAction) r->Add(n, Part::kActions, Method(b, p, "org.a11y.atspi.Action", "GetActions"));
   if (n->ifaces & kValue)

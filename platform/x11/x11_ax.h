@@ -4,13 +4,20 @@
 // elements have no children.
 #pragma once
 
+#include <string>
+
 #include "platform/accessibility.h"
+
+typedef struct sd_bus sd_bus;
 
 namespace x11 {
 
 // The accessibility bus answers (x11_a11y_bus.cc); with prompt, first asks
 // toolkits to expose their trees.
 bool AccessibilityBusReachable(bool prompt);
+// The accessibility bus address the session bus names (org.a11y.Bus.GetAddress,
+// bounded); empty when none.
+std::string A11yBusAddress(sd_bus* session);
 
 class X11Accessibility : public platform::Accessibility {
  public:
