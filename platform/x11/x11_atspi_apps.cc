@@ -68,7 +68,8 @@ AppPtr Register(const std::string& bus, pid_t pid) {
     c.direct = false;
   }
   Bus::Get().Run(&calls);
-  if (calls[0].err == platform::kAXErrorInvalidUIElement) return nullptr;
+  if (calls[0].err == platform::kAXErrorCannotComplete || calls[0].err == platform::kAXErrorInvalidUIElement)
+    return nullptr;  // gone, or not answering: no application to register
   auto app = std::make_shared<App>();
   app->bus = bus;
   app->pid = pid;
@@ -182,7 +183,7 @@ void RunFor(App& app, std::vector<Call>* calls, uint64_t timeout_usec) {
   }
   if (hung || app.gone) {
     for (auto& c : *calls)
-      c.err = app.gone ? platform::kAXErrorInvalidUIElement : platform::kAXErrorCannotComplete;
+      c.err = platform::kAXErrorCannotComplete;
     return;
   }
   for (auto& c : *calls) c.timeout_usec = timeout_usec;

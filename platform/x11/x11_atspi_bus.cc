@@ -164,20 +164,20 @@ Call GetProperty(const std::string& dest, const std::string& path, const char* i
 
 platform::AXError ErrorFor(const std::string& name, int errno_value) {
   auto is = [&](const char* n) { return name == n; };
-  if (is("org.freedesktop.DBus.Error.UnknownObject") || is("org.freedesktop.DBus.Error.ServiceUnknown") ||
-      is("org.freedesktop.DBus.Error.NameHasNoOwner") || is("org.freedesktop.DBus.Error.Disconnected"))
-    return platform::kAXErrorInvalidUIElement;
-  if (is("org.freedesktop.DBus.Error.NoReply") || is("org.freedesktop.DBus.Error.Timeout") ||
-      is("org.freedesktop.DBus.Error.TimedOut"))
+  // An object that is gone from a live application is an invalid element; an
+  // application that is gone (its name, its socket) or silent cannot complete.
+  if (is("org.freedesktop.DBus.Error.UnknownObject")) return platform::kAXErrorInvalidUIElement;
+  if (is("org.freedesktop.DBus.Error.ServiceUnknown") || is("org.freedesktop.DBus.Error.NameHasNoOwner") ||
+      is("org.freedesktop.DBus.Error.Disconnected") || is("org.freedesktop.DBus.Error.NoReply") ||
+      is("org.freedesktop.DBus.Error.Timeout") || is("org.freedesktop.DBus.Error.TimedOut"))
     return platform::kAXErrorCannotComplete;
   if (is("org.freedesktop.DBus.Error.UnknownMethod") || is("org.freedesktop.DBus.Error.UnknownInterface") ||
       is("org.freedesktop.DBus.Error.UnknownProperty"))
     return platform::kAXErrorAttributeUnsupported;
   if (is("org.freedesktop.DBus.Error.InvalidArgs")) return platform::kAXErrorIllegalArgument;
-  if (errno_value == ETIMEDOUT) return platform::kAXErrorCannotComplete;
-  if (errno_value == ENOTCONN || errno_value == ECONNRESET || errno_value == EPIPE ||
-      errno_value == ENXIO)
-    return platform::kAXErrorInvalidUIElement;
+  if (errno_value == ETIMEDOUT || errno_value == ENOTCONN || errno_value == ECONNRESET ||
+      errno_value == EPIPE || errno_value == ENXIO)
+    return platform::kAXErrorCannotComplete;
   return platform::kAXErrorFailure;
 }
 
@@ -331,7 +331,7 @@ struct Bus::Impl {
     }
     sd_bus_message_unref(m);
     if (r < 0) {
-      c.err = r == -ENOTCONN || r == -ECONNRESET ? platform::kAXErrorInvalidUIElement
+      c.err = r == -ENOTCONN || r == -ECONNRESET ? platform::kAXErrorCannotComplete
                                                  : platform::kAXErrorIllegalArgument;
       Finish(b);
       return;

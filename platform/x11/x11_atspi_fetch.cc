@@ -145,11 +145,11 @@ void RunRound(App& app, Round* r, uint64_t timeout) {
 }
 
 // The first error that matters for the whole round: the application went
-// away or stopped answering.
+// away or stopped answering. (Single objects may vanish meanwhile: their
+// facts are simply absent.)
 platform::AXError RoundError(const Round& r) {
   for (const auto& c : r.calls)
-    if (c.err == platform::kAXErrorCannotComplete || c.err == platform::kAXErrorInvalidUIElement ||
-        c.err == platform::kAXErrorAPIDisabled)
+    if (c.err == platform::kAXErrorCannotComplete || c.err == platform::kAXErrorAPIDisabled)
       return c.err;
   return platform::kAXErrorSuccess;
 }
@@ -297,7 +297,7 @@ std::shared_ptr<const Node> Record(const AppPtr& app, const std::string& path,
                                    uint64_t timeout, platform::AXError* err) {
   *err = platform::kAXErrorSuccess;
   if (app->gone) {
-    *err = platform::kAXErrorInvalidUIElement;
+    *err = platform::kAXErrorCannotComplete;
     return nullptr;
   }
   {

@@ -209,7 +209,8 @@ test.describe('x11 accessibility over AT-SPI', { skip }, () => {
 
   test('an application that stops answering or dies mid-capture settles the capture, never hangs', async () => {
     const rows = launch(PYTHON, [ROWS_APP, 'Rows killed']);
-    captureWhenReady(rows.pid, 900);
+    const before = captureWhenReady(rows.pid, 900);
+    const button = flatten(before.elements).find((e) => e.role === 'AXButton');
     // Stopped: every call costs at most the messaging time-out, once.
     process.kill(rows.pid, 'SIGSTOP');
     let t0 = Date.now();
@@ -229,5 +230,9 @@ test.describe('x11 accessibility over AT-SPI', { skip }, () => {
     }
     waitFor(() => rows.exitCode !== null || rows.signalCode !== null, 5000, 'the application to end');
     assert.strictEqual(addon.captureApp(rows.pid), null, 'a dead application captures as null');
+    // Its tokens still resolve, and answer that the work cannot complete.
+    assert.strictEqual(addon.readElement(button.ref), null);
+    assert.deepStrictEqual(addon.performAction(button.ref, 'AXPress').axError, 'cannot_complete');
+    addon.releaseCaptureEpoch(rows.pid, before.capture_epoch);
   });
 });

@@ -75,10 +75,11 @@ TEST(AtspiTables, ActionsMapWhateverCaseTheToolkitUses) {
 
 TEST(AtspiTables, DBusErrorsAsPlatformErrors) {
   EXPECT_EQ(ErrorFor("org.freedesktop.DBus.Error.UnknownObject", 0), platform::kAXErrorInvalidUIElement);
-  EXPECT_EQ(ErrorFor("org.freedesktop.DBus.Error.ServiceUnknown", 0), platform::kAXErrorInvalidUIElement);
+  // A killed application (its name gone, its socket reset) cannot complete.
+  EXPECT_EQ(ErrorFor("org.freedesktop.DBus.Error.ServiceUnknown", 0), platform::kAXErrorCannotComplete);
   EXPECT_EQ(ErrorFor("org.freedesktop.DBus.Error.NoReply", 0), platform::kAXErrorCannotComplete);
   EXPECT_EQ(ErrorFor("", ETIMEDOUT), platform::kAXErrorCannotComplete);
-  EXPECT_EQ(ErrorFor("", ECONNRESET), platform::kAXErrorInvalidUIElement);
+  EXPECT_EQ(ErrorFor("", ECONNRESET), platform::kAXErrorCannotComplete);
   EXPECT_EQ(ErrorFor("org.freedesktop.DBus.Error.UnknownMethod", 0), platform::kAXErrorAttributeUnsupported);
   EXPECT_EQ(ErrorFor("org.freedesktop.DBus.Error.InvalidArgs", 0), platform::kAXErrorIllegalArgument);
   EXPECT_EQ(ErrorFor("org.gtk.Something.Failed", 0), platform::kAXErrorFailure);
