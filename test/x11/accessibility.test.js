@@ -156,7 +156,12 @@ test.describe('x11 accessibility over AT-SPI', { skip }, () => {
     assert.strictEqual(click.ok, true, JSON.stringify({ ...click, screenshot: undefined }));
     assert.strictEqual(click.method, 'ax_press');
     assert.strictEqual(click.pid, factory);
-    assert.ok(click.screenshot, 'the window\'s image comes back');
+    // The window's image, at the window's size.
+    assert.strictEqual(click.screenshot.format, 'png');
+    const png = addon.inspectPngContent(Buffer.from(click.screenshot.data, 'base64'));
+    const [, , w, h] = addon.listWindows(factory)[0].bounds;
+    assert.deepStrictEqual([png.width, png.height], [w, h]);
+    assert.ok(png.distinctColorBucketCount > 4, 'a real picture, not a blank');
     waitFor(() => checked() === false, 5000, 'the check box to be unchecked again');
     addon.releaseCaptureEpoch(factory, snap.capture_epoch);
   });
