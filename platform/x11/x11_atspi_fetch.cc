@@ -19,19 +19,20 @@ const char* const kAcc = "org.a11y.atspi.Accessible";
 
 // Which answer a call carries.
 enum class Part { kRole, kState, kIfaces, kName, kDescription, kChildCount, kParent, kChildren,
-                  kExtents, kActions, kValue, kText, kRelations, kIdentifier, kParentRole, kItems };
+                  kExtents, kActions, kValue, kText, kRelations, kIdentifier, kParentRole, kItems, kChildAt };
 
 struct Want {
   Node* node;
   Part part;
+  int32_t index;  // kChildAt: which child
 };
 
 struct Round {
   std::vector<Call> calls;
   std::vector<Want> wants;
-  void Add(Node* n, Part p, Call c) {
+  void Add(Node* n, Part p, Call c, int32_t index = 0) {
     calls.push_back(std::move(c));
-    wants.push_back({n, p});
+    wants.push_back({n, p, index});
   }
 };
 
@@ -49,6 +50,29 @@ void AddStructure(Round* r, Node* n) {
 
 void AddChildren(Round* r, Node* n) {
   r->Add(n, Part::kChildren, Method(n->self.bus, n->self.path, kAcc, "GetChildren"));
+}
+
+// Objects that manage their descendants (GTK's tree views and tables) answer
+// GetChildren with nothing: their children are asked one index at a time, up
+// to the most the core would ever collect of one element.
+constexpr int32_t kMaxChildrenByIndex = 500;
+
+bool NeedsChildrenByIndex(const Node& n) {
+  return Has(n.states, ATSPI_STATE_MANAGES_DESCENDANTS) &&
+         static_cast<int32_t>(n.children.size()) < n.child_count;
+}
+
+void AddChildrenByIndex(Round* r, Node* n) {
+  int32_t count = std::min(n->child_count, kMaxChildrenByIndex);
+  n->children.assign(count, Ref{});
+  for (int32_t i = 0; i < count; ++i)
+    r->Add(n, Part::kChildAt, Method(n->self.bus, n->self.path, kAcc, "GetChildAtIndex", {i}), i);
+}
+
+void DropMissingChildren(Node* n) {
+  n->children.erase(std::remove_if(n->children.begin(), n->children.end(),
+                                   [](const Ref& c) { return c.null(); }),
+                    n->children.end());
 }
 
 // Roles whose title may come from a label elsewhere (LABELLED_BY).
@@ -109,6 +133,7 @@ void Apply(const Want& w, const Call& c, const std::string& app_bus) {
     case Part::kChildren:
       n->children.clear();
       for (const auto& so : a.v) n->children.push_back(RefOf(so, app_bus));
+      n->child_count = std::max<int32_t>(n->child_count, static_cast<int32_t>(n->children.size()));
       n->known |= Node::kChildren;
       break;
     case Part::kExtents:
@@ -134,6 +159,9 @@ void Apply(const Want& w, const Call& c, const std::string& app_bus) {
       break;
     case Part::kIdentifier:
       if (!a.s.empty()) n->identifier = a.s;
+      break;
+    case Part::kChildAt:
+      if (w.index < static_cast<int32_t>(n->children.size())) n->children[w.index] = RefOf(a, app_bus);
       break;
     case Part::kItems: break;
   }
@@ -172,6 +200,8 @@ void NodeFromItem(const D& item, const std::string& app_bus, Node* n) {
 // for every child the object says it has. GTK's menus report no children in
 // the cache while items name them as parent (with index -1): those are walked.
 bool ChildrenFromItems(Node* n, std::vector<std::pair<int32_t, Ref>>* items) {
+  // The cache counts no children for objects that manage their descendants.
+  if (Has(n->states, ATSPI_STATE_MANAGES_DESCENDANTS)) return false;
   if (n->child_count <= 0 && items->empty()) {
     n->known |= Node::kChildren;
     return true;
@@ -270,20 +300,31 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
   };
   discover(root);
   for (Node* n : walk) (void)n;
-  for (int round = 0; round < kMaxRounds && (!walk.empty() || !unknown.empty()); ++round) {
+  std::vector<Node*> by_index;
+  for (int round = 0; round < kMaxRounds && (!walk.empty() || !unknown.empty() || !by_index.empty());
+       ++round) {
     Round r;
     for (Node* n : walk) AddChildren(&r, n);
     for (Node* n : unknown) {
       AddStructure(&r, n);
       AddChildren(&r, n);
     }
+    for (Node* n : by_index) AddChildrenByIndex(&r, n);
     RunRound(*app, &r, timeout);
     if (auto err = RoundError(r)) return err;
     std::vector<Node*> parents = walk;
     parents.insert(parents.end(), unknown.begin(), unknown.end());
+    for (Node* n : by_index) DropMissingChildren(n);
+    parents.insert(parents.end(), by_index.begin(), by_index.end());
     walk.clear();
     unknown.clear();
-    for (Node* n : parents) discover(n);
+    std::vector<Node*> asked_by_index = std::move(by_index);
+    by_index.clear();
+    for (Node* n : parents) {
+      bool asked = std::find(asked_by_index.begin(), asked_by_index.end(), n) != asked_by_index.end();
+      if (!asked && NeedsChildrenByIndex(*n)) by_index.push_back(n);
+      else discover(n);
+    }
   }
   Round facts;
   for (auto& [path, n] : nodes) AddFacts(&facts, n.get(), app->qt);
@@ -318,10 +359,12 @@ std::shared_ptr<const Node> Record(const AppPtr& app, const std::string& path,
     return nullptr;
   }
   Round facts;
+  if (NeedsChildrenByIndex(*n)) AddChildrenByIndex(&facts, n.get());
   AddFacts(&facts, n.get(), app->qt);
   if (n->role == ATSPI_ROLE_MENU && !n->parent.null())
     facts.Add(n.get(), Part::kParentRole, Method(n->parent.bus, n->parent.path, kAcc, "GetRole"));
   RunRound(*app, &facts, timeout);
+  DropMissingChildren(n.get());
   std::unordered_map<std::string, std::unique_ptr<Node>> one;
   one[path] = std::move(n);
   Publish(*app, &one, false);
