@@ -19,6 +19,7 @@ const ROLES = {
   'label': 'AXStaticText', 'heading': 'AXHeading', 'list': 'AXList', 'list box': 'AXList',
   'list item': 'AXRow', 'table row': 'AXRow', 'tree item': 'AXRow', 'table': 'AXTable',
   'tree table': 'AXOutline', 'tree': 'AXOutline', 'table cell': 'AXCell', 'column header': 'AXCell',
+  'table column header': 'AXCell', 'table row header': 'AXCell', 'row header': 'AXCell',
   'slider': 'AXSlider', 'spin button': 'AXIncrementor', 'progress bar': 'AXProgressIndicator',
   'level bar': 'AXLevelIndicator', 'scroll bar': 'AXScrollBar', 'scroll pane': 'AXScrollArea',
   'split pane': 'AXSplitGroup', 'page tab list': 'AXTabGroup', 'page tab': 'AXRadioButton',
