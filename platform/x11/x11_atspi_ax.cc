@@ -3,6 +3,8 @@
 // settable queries and sets.
 #include "x11/x11_atspi_ax.h"
 
+#include <X11/Xatom.h>
+
 #include <deque>
 #include <functional>
 #include <unordered_set>
@@ -127,8 +129,10 @@ std::string XTitleOf(const Element& e) {
   AXError err;
   Window w = XWindowOf(e, &err);
   Display* d = Dpy();
-  auto info = w && d ? FindWindow(d, w) : std::nullopt;
-  return info && info->title ? *info->title : std::string();
+  if (!w || !d) return {};
+  auto title = Text(d, w, A(d, "_NET_WM_NAME"));
+  if (!title) title = Text(d, w, XA_WM_NAME);
+  return title.value_or(std::string());
 }
 
 AXError AppAttribute(const Element& e, const Node& n, const std::string& attr, Value* out) {

@@ -93,9 +93,10 @@ Window XWindowOf(const Element& e, AXError* err) {
   {
     std::lock_guard<std::mutex> l(g_cache_mu);
     auto it = g_cache->find(key);
+    // Still the application's (one property read; a whole window
+    // description costs a few milliseconds, and the core asks often).
     if (it != g_cache->end()) {
-      auto w = FindWindow(d, it->second);
-      if (w && w->pid == e.app->pid) return it->second;
+      if (WindowPid(d, it->second) == e.app->pid) return it->second;
       g_cache->erase(it);
     }
   }
