@@ -241,15 +241,12 @@ struct Bus::Impl {
       return false;
     }
     // Changes that make element records stale, and applications that go.
-    sd_bus_add_match(bus, nullptr,
-                     "type='signal',interface='org.a11y.atspi.Event.Object',member='ChildrenChanged'",
-                     OnSignal, this);
-    sd_bus_add_match(bus, nullptr,
-                     "type='signal',interface='org.a11y.atspi.Event.Object',member='StateChanged'",
-                     OnSignal, this);
-    sd_bus_add_match(bus, nullptr,
-                     "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged'",
-                     OnSignal, this);
+    // Installed asynchronously: the thread never blocks on the bus daemon.
+    for (const char* rule :
+         {"type='signal',interface='org.a11y.atspi.Event.Object',member='ChildrenChanged'",
+          "type='signal',interface='org.a11y.atspi.Event.Object',member='StateChanged'",
+          "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged'"})
+      sd_bus_add_match_async(bus, nullptr, rule, OnSignal, nullptr, this);
     a11y = bus;
     return true;
   }

@@ -9,6 +9,8 @@
   atspi.py count PID     -> number of objects below (and with) the application
   atspi.py checked PID X Y -> JSON boolean: whether the check box (or toggle) under the
                             screen point X, Y is CHECKED
+  atspi.py press PID X Y  -> performs that check box's first action (a change made by
+                            another client)
 Exit status 3 when the application or its text is not (yet) there.
 """
 import json
@@ -100,7 +102,7 @@ def main():
     if cmd == "count":
         print(count(app))
         return 0
-    if cmd == "checked":
+    if cmd in ("checked", "press"):
         x, y = int(sys.argv[3]), int(sys.argv[4])
 
         def under(n):
@@ -111,6 +113,9 @@ def main():
         box = find(app, under)
         if box is None:
             return 3
+        if cmd == "press":
+            box.queryAction().doAction(0)
+            return 0
         print(json.dumps(box.getState().contains(pyatspi.STATE_CHECKED)))
         return 0
     text = first_editable(app)
