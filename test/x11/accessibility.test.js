@@ -171,10 +171,8 @@ test.describe('x11 accessibility over AT-SPI', { skip }, () => {
     // A change made by another client reaches reads well within a record's
     // one-second life: its state-change event drops the record.
     assert.strictEqual(addon.readElement(box.ref).value, '0');
-    const t0 = Date.now();
     python('atspi.py', ['press', String(factory), String(cx), String(cy)]);
     waitFor(() => addon.readElement(box.ref).value === '1', 300, 'the read to see the other client\'s press');
-    assert.ok(Date.now() - t0 < 900, `seen after ${Date.now() - t0} ms`);
     assert.strictEqual(checked(), true);
     addon.releaseCaptureEpoch(factory, snap.capture_epoch);
   });
