@@ -2,13 +2,16 @@
 // The x11 backend on a real desktop (scripts/desktop-up.sh, or the one named
 // by KORVO_DESKTOP): a 1366x768 window's image against the PNG encode of it,
 // the add-on's agent-facing PNG setting against libpng's defaults, and 1,000
-// typed characters with the core's pacing against the sum of its pauses.
+// typed characters with the core's pacing against the sum of its pauses, and
+// captures of real applications (a synthetic GTK3 window of 1,007 objects,
+// the editor, a Qt5 editor) against a walk asking the same facts one call at a
+// time, with the core's share of the capture beside it.
 // Everything runs in child processes: this process keeps the simulated
 // desktop the other benchmarks use.
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { spawnSync, execFileSync } = require('child_process');
+const { spawn, spawnSync, execFileSync } = require('child_process');
 
 const ROOT = path.join(__dirname, '..');
 const BUILD = path.join(ROOT, 'build');
@@ -52,6 +55,41 @@ function typingText() {
   return out;
 }
 
+// Starts a program on the desktop and answers its pid once it is on the
+// accessibility bus (its capture has a tree); stop() ends it by its pid.
+function startApp(env, cmd, args) {
+  const child = spawn(cmd, args, { env, stdio: 'ignore' });
+  const end = Date.now() + 30000;
+  for (;;) {
+    const r = spawnSync(path.join(BUILD, 'x11_ax_probe'), ['handles', String(child.pid)], { env, encoding: 'utf8' });
+    if (r.status === 0 && JSON.parse(r.stdout).nodes > 10) break;
+    if (Date.now() > end) {
+      child.kill('SIGKILL');
+      throw new Error(`${cmd} never answered on the accessibility bus`);
+    }
+    Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 200);
+  }
+  return { pid: child.pid, stop: () => child.kill('SIGKILL') };
+}
+
+function captureRows(env, pid, label) {
+  const r = JSON.parse(execFileSync(path.join(BUILD, 'x11_ax_probe'), ['bench', String(pid), '9'],
+    { env, encoding: 'utf8', timeout: 120000 }));
+  const core = r.capture_ms - r.backend_ms;
+  return [
+    {
+      name: `x11 captureApp ${label} (${r.nodes} elements, ${r.calls} calls${r.direct ? ', direct socket' : ''})`,
+      value: r.capture_ms, unit: 'ms', reference: `one call at a time ${r.naive_ms.toFixed(0)} ms (${r.naive_nodes} objects)`,
+      ratio: r.capture_ms / r.naive_ms, target: label.startsWith('synthetic') ? '<= 0.06' : '',
+    },
+    {
+      name: `x11 captureApp ${label}: core share`,
+      value: core, unit: 'ms', reference: `backend ${r.backend_ms.toFixed(1)} ms`,
+      ratio: core / r.capture_ms, target: '<= 0.1',
+    },
+  ];
+}
+
 async function run() {
   const desktop = startDesktop();
   try {
@@ -67,7 +105,25 @@ async function run() {
     fs.writeFileSync(file, typingText());
     const typing = JSON.parse(x(path.join(BUILD, 'x11_probe'), ['type', file, '8']));
     fs.rmSync(path.dirname(file), { recursive: true, force: true });
+
+    const captures = [];
+    const rows = startApp(env, '/usr/bin/python3', [path.join(ROOT, 'test', 'x11', 'tools', 'rows_app.py')]);
+    try {
+      captures.push(...captureRows(env, rows.pid, 'synthetic GTK3'));
+    } finally {
+      rows.stop();
+    }
+    const editorPid = fs.readFileSync(path.join(env.KORVO_DESKTOP, 'pids'), 'utf8').split('\n')
+      .find((l) => l.split(' ')[2] === 'mousepad').split(' ')[0];
+    captures.push(...captureRows(env, editorPid, 'mousepad'));
+    const qt = startApp(env, 'featherpad', []);
+    try {
+      captures.push(...captureRows(env, qt.pid, 'featherpad (Qt5)'));
+    } finally {
+      qt.stop();
+    }
     return [
+      ...captures,
       {
         name: `x11 window image ${frame.width}x${frame.height} (composite + MIT-SHM + RGBA)`,
         value: frame.capture_ms, unit: 'ms', reference: `PNG encode of it ${frame.encode_ms.toFixed(2)} ms`,

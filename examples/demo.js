@@ -151,6 +151,8 @@ async function mainX11() {
     }
   }
 
+  await require('./demo-x11-a11y').run(addon, apps);
+
   heading('window capture');
   if (!shown) {
     console.log('no on-screen window to capture');

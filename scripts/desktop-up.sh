@@ -83,6 +83,14 @@ dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus \
 "$WM" >"$DIR/wm.log" 2>&1 &
 record $! "$WM"
 wait_for "the window manager" sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
+# The bus address on the root window as well, where toolkits look first: Qt
+# reads it there synchronously, and without it races its own asynchronous
+# look-up against its registration, often losing (it then never registers).
+# Set once the window manager holds a connection: an X server without
+# clients resets and drops root properties.
+A11Y_ADDRESS="$(dbus-send --session --print-reply=literal --dest=org.a11y.Bus /org/a11y/bus \
+  org.a11y.Bus.GetAddress | tr -d ' ')"
+xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "$A11Y_ADDRESS"
 
 # Pids that own a managed window.
 managed_pids() {

@@ -25,7 +25,9 @@ sd_bus* SessionBus() {
   return bus;
 }
 
-std::string A11yAddress(sd_bus* session) {
+}  // namespace
+
+std::string A11yBusAddress(sd_bus* session) {
   sd_bus_message* m = nullptr;
   sd_bus_message* reply = nullptr;
   sd_bus_error err = SD_BUS_ERROR_NULL;
@@ -41,6 +43,8 @@ std::string A11yAddress(sd_bus* session) {
   sd_bus_message_unref(m);
   return address;
 }
+
+namespace {
 
 bool BusAnswers(const std::string& address) {
   sd_bus* bus = nullptr;
@@ -91,7 +95,7 @@ bool AccessibilityBusReachable(bool prompt) {
   answer = false;
   if (session) {
     if (prompt) EnableAccessibility(session);
-    std::string address = A11yAddress(session);
+    std::string address = A11yBusAddress(session);
     answer = !address.empty() && BusAnswers(address);
     sd_bus_flush_close_unref(session);
   }

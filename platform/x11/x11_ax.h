@@ -1,16 +1,23 @@
-// Accessibility on X11, window level: applications and their top-level
-// windows answered from EWMH (titles, frames, the active window, raising,
-// moving). The element trees inside windows come from AT-SPI, which this
-// backend does not read yet: window elements have no children.
+// Accessibility on X11. Applications on the accessibility bus answer with
+// their AT-SPI trees (x11_atspi_*.cc); the others at window level from EWMH
+// (titles, frames, the active window, raising, moving), where window
+// elements have no children.
 #pragma once
 
+#include <string>
+
 #include "platform/accessibility.h"
+
+typedef struct sd_bus sd_bus;
 
 namespace x11 {
 
 // The accessibility bus answers (x11_a11y_bus.cc); with prompt, first asks
 // toolkits to expose their trees.
 bool AccessibilityBusReachable(bool prompt);
+// The accessibility bus address the session bus names (org.a11y.Bus.GetAddress,
+// bounded); empty when none.
+std::string A11yBusAddress(sd_bus* session);
 
 class X11Accessibility : public platform::Accessibility {
  public:

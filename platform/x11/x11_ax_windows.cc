@@ -1,9 +1,12 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 
+#include "x11/x11_atspi_ax.h"
 #include "x11/x11_ax.h"
+#include "x11/x11_busy.h"
 #include "x11/x11_display.h"
 #include "x11/x11_services.h"
 #include "x11/x11_windows.h"
@@ -15,6 +18,7 @@ namespace {
 using platform::AXElement;
 using platform::AXError;
 using platform::Value;
+namespace at = x11::atspi;
 
 enum class Kind { kSystemWide, kApp, kWindow };
 
@@ -138,9 +142,15 @@ AXError SystemAttribute(Display* d, const std::string& attr, Value* out) {
     Window active = ActiveWindow(d);
     pid_t pid = active ? WindowPid(d, active) : 0;
     if (pid <= 0) return platform::kAXErrorNoValue;
-    *out = Value(Make(Kind::kApp, pid));
+    auto app = at::AppForPid(pid);
+    *out = Value(app ? at::MakeElement(app, at::kRootPath) : Make(Kind::kApp, pid));
   } else if (attr == "AXFocusedUIElement") {
-    return platform::kAXErrorNoValue;
+    Window active = ActiveWindow(d);
+    pid_t pid = active ? WindowPid(d, active) : 0;
+    auto app = pid > 0 ? at::AppForPid(pid) : nullptr;
+    AXElement focused = app ? at::FocusedElement(app) : AXElement();
+    if (!focused) return platform::kAXErrorNoValue;
+    *out = Value(std::move(focused));
   } else {
     return platform::kAXErrorAttributeUnsupported;
   }
@@ -161,10 +171,19 @@ const std::vector<std::string>& NamesOf(Kind kind) {
 
 }  // namespace
 
+std::atomic<int64_t>& BusyNsCounter() {
+  static std::atomic<int64_t> ns{0};
+  return ns;
+}
+
 bool X11Accessibility::IsProcessTrusted(bool prompt) { return AccessibilityBusReachable(prompt); }
 
 AXElement X11Accessibility::CreateApplication(pid_t pid) {
+  BusyTimer busy;
   if (pid <= 0) return {};
+  // Applications on the accessibility bus answer with their whole tree;
+  // others only at window level.
+  if (auto app = at::AppForPid(pid)) return at::MakeElement(app, at::kRootPath);
   return Make(Kind::kApp, pid);
 }
 
@@ -172,6 +191,8 @@ AXElement X11Accessibility::CreateSystemWide() { return Make(Kind::kSystemWide, 
 
 AXError X11Accessibility::CopyAttributeValue(const AXElement& el, const std::string& attr,
                                              Value* out) {
+  BusyTimer busy;
+  if (auto* a = at::AsElement(el)) return at::CopyAttribute(*a, attr, out);
   const Element* e = Get(el);
   if (!e) return platform::kAXErrorIllegalArgument;
   Display* d = Dpy();
@@ -187,6 +208,8 @@ AXError X11Accessibility::CopyAttributeValue(const AXElement& el, const std::str
 AXError X11Accessibility::CopyMultipleAttributeValues(const AXElement& el,
                                                       const std::vector<std::string>& attrs,
                                                       std::vector<Value>* out) {
+  BusyTimer busy;
+  if (auto* a = at::AsElement(el)) return at::CopyAttributes(*a, attrs, out);
   const Element* e = Get(el);
   if (!e) return platform::kAXErrorIllegalArgument;
   if (e->kind == Kind::kApp && !Alive(e->pid)) return platform::kAXErrorCannotComplete;
@@ -204,6 +227,8 @@ AXError X11Accessibility::CopyMultipleAttributeValues(const AXElement& el,
 }
 
 AXError X11Accessibility::CopyAttributeNames(const AXElement& el, std::vector<std::string>* out) {
+  BusyTimer busy;
+  if (auto* a = at::AsElement(el)) return at::CopyAttributeNames(*a, out);
   const Element* e = Get(el);
   if (!e) return platform::kAXErrorIllegalArgument;
   *out = NamesOf(e->kind);
@@ -212,6 +237,8 @@ AXError X11Accessibility::CopyAttributeNames(const AXElement& el, std::vector<st
 
 AXError X11Accessibility::GetAttributeValueCount(const AXElement& el, const std::string& attr,
                                                  int64_t* count) {
+  BusyTimer busy;
+  if (auto* a = at::AsElement(el); a && attr == "AXChildren" && !a->IsApp()) return at::ChildCount(*a, count);
   Value v;
   AXError err = CopyAttributeValue(el, attr, &v);
   if (err != platform::kAXErrorSuccess) return err;
@@ -222,6 +249,8 @@ AXError X11Accessibility::GetAttributeValueCount(const AXElement& el, const std:
 
 AXError X11Accessibility::IsAttributeSettable(const AXElement& el, const std::string& attr,
                                               bool* settable) {
+  BusyTimer busy;
+  if (auto* a = at::AsElement(el)) return at::IsSettable(*a, attr, settable);
   const Element* e = Get(el);
   if (!e) return platform::kAXErrorIllegalArgument;
   bool s = false;
@@ -235,6 +264,8 @@ AXError X11Accessibility::IsAttributeSettable(const AXElement& el, const std::st
 
 AXError X11Accessibility::SetAttributeValue(const AXElement& el, const std::string& attr,
                                             const Value& value) {
+  BusyTimer busy;
+  if (auto* a = at::AsElement(el)) return at::SetAttribute(*a, attr, value);
   const Element* e = Get(el);
   if (!e) return platform::kAXErrorIllegalArgument;
   Display* d = Dpy();
@@ -276,13 +307,18 @@ AXError X11Accessibility::SetAttributeValue(const AXElement& el, const std::stri
   return platform::kAXErrorAttributeUnsupported;
 }
 
-AXError X11Accessibility::CopyParameterizedAttributeValue(const AXElement& el, const std::string&,
-                                                          const Value&, Value*) {
+AXError X11Accessibility::CopyParameterizedAttributeValue(const AXElement& el,
+                                                          const std::string& attr,
+                                                          const Value& parameter, Value* out) {
+  BusyTimer busy;
+  if (auto* a = at::AsElement(el)) return at::CopyParameterized(*a, attr, parameter, out);
   return Get(el) ? platform::kAXErrorParameterizedAttributeUnsupported
                  : platform::kAXErrorIllegalArgument;
 }
 
 AXError X11Accessibility::CopyActionNames(const AXElement& el, std::vector<std::string>* out) {
+  BusyTimer busy;
+  if (auto* a = at::AsElement(el)) return at::CopyActionNames(*a, out);
   const Element* e = Get(el);
   if (!e) return platform::kAXErrorIllegalArgument;
   out->clear();
@@ -291,6 +327,8 @@ AXError X11Accessibility::CopyActionNames(const AXElement& el, std::vector<std::
 }
 
 AXError X11Accessibility::PerformAction(const AXElement& el, const std::string& action) {
+  BusyTimer busy;
+  if (auto* a = at::AsElement(el)) return at::PerformAction(*a, action);
   const Element* e = Get(el);
   if (!e) return platform::kAXErrorIllegalArgument;
   if (e->kind != Kind::kWindow || action != "AXRaise") return platform::kAXErrorActionUnsupported;
@@ -302,6 +340,11 @@ AXError X11Accessibility::PerformAction(const AXElement& el, const std::string& 
 }
 
 AXError X11Accessibility::GetPid(const AXElement& el, pid_t* pid) {
+  BusyTimer busy;
+  if (auto* a = at::AsElement(el)) {
+    if (pid) *pid = a->app->pid;
+    return platform::kAXErrorSuccess;
+  }
   const Element* e = Get(el);
   if (!e) return platform::kAXErrorIllegalArgument;
   if (pid) *pid = e->pid;
@@ -309,6 +352,14 @@ AXError X11Accessibility::GetPid(const AXElement& el, pid_t* pid) {
 }
 
 AXError X11Accessibility::GetWindow(const AXElement& el, uint32_t* window_id) {
+  BusyTimer busy;
+  if (auto* a = at::AsElement(el)) {
+    AXError err;
+    Window w = at::XWindowOf(*a, &err);
+    if (!w) return err ? err : platform::kAXErrorFailure;
+    if (window_id) *window_id = static_cast<uint32_t>(w);
+    return platform::kAXErrorSuccess;
+  }
   const Element* e = Get(el);
   if (!e) return platform::kAXErrorIllegalArgument;
   if (e->kind != Kind::kWindow) return platform::kAXErrorFailure;
@@ -316,15 +367,39 @@ AXError X11Accessibility::GetWindow(const AXElement& el, uint32_t* window_id) {
   return platform::kAXErrorSuccess;
 }
 
-// Nothing here waits on another process: every answer is one X round trip.
-AXError X11Accessibility::SetMessagingTimeout(const AXElement& el, float) {
-  return Get(el) ? platform::kAXErrorSuccess : platform::kAXErrorIllegalArgument;
+// Per element, per application when set on the application, process-wide
+// when set on the system-wide element; 0 restores the default. Window-level
+// elements wait on no other process (every answer is one X round trip).
+AXError X11Accessibility::SetMessagingTimeout(const AXElement& el, float seconds) {
+  BusyTimer busy;
+  if (!(seconds >= 0) || seconds > 1e6) return platform::kAXErrorIllegalArgument;
+  uint64_t usec = static_cast<uint64_t>(static_cast<double>(seconds) * 1e6);
+  if (auto* a = at::AsElement(el)) {
+    if (a->IsApp()) a->app->timeout_usec = usec;
+    else a->timeout_usec = usec;
+    return platform::kAXErrorSuccess;
+  }
+  const Element* e = Get(el);
+  if (!e) return platform::kAXErrorIllegalArgument;
+  if (e->kind == Kind::kSystemWide) at::GlobalTimeoutUsec() = usec;
+  return platform::kAXErrorSuccess;
 }
 
 AXError X11Accessibility::CopyElementAtPosition(const AXElement& app, float x, float y,
                                                 AXElement* out) {
+  BusyTimer busy;
+  if (auto* a = at::AsElement(app)) {
+    if (!a->IsApp()) return platform::kAXErrorIllegalArgument;
+    return at::ElementAtPoint(a->app, x, y, out);
+  }
   const Element* e = Get(app);
   if (!e || e->kind == Kind::kWindow) return platform::kAXErrorIllegalArgument;
+  if (e->kind == Kind::kSystemWide) {
+    // Applications on the accessibility bus answer with the deepest object;
+    // the others with their window.
+    AXError err = at::ElementAtPoint(nullptr, x, y, out);
+    if (err != platform::kAXErrorAttributeUnsupported) return err;
+  }
   Display* d = Dpy();
   if (!d) return platform::kAXErrorCannotComplete;
   for (const auto& w : ListWindows(d)) {

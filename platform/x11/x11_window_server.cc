@@ -11,6 +11,7 @@
 
 #include <mutex>
 
+#include "x11/x11_busy.h"
 #include "x11/x11_display.h"
 #include "x11/x11_services.h"
 #include "x11/x11_windows.h"
@@ -191,6 +192,7 @@ platform::Image ToBitmap(XImage* img, const Visual* visual, bool has_alpha) {
 void StartWindowImages() { RedirectTopLevels(); }
 
 std::optional<platform::Array> X11WindowServer::CopyWindowList(platform::WindowListOption option) {
+  BusyTimer busy;
   Display* d = Dpy();
   if (!d) return std::nullopt;
   platform::Array list;
@@ -205,6 +207,7 @@ std::optional<platform::Array> X11WindowServer::CopyWindowList(platform::WindowL
 
 bool X11WindowServer::GetActiveDisplays(uint32_t max_displays,
                                         std::vector<platform::DisplayInfo>* out) {
+  BusyTimer busy;
   Display* d = Dpy();
   if (!d) return false;
   out->clear();
@@ -227,6 +230,7 @@ uint32_t X11WindowServer::MainDisplayId() {
 }
 
 bool X11WindowServer::CurrentPointerLocation(platform::Point* out) {
+  BusyTimer busy;
   Display* d = Dpy();
   if (!d) return false;
   Window root, child;
@@ -241,6 +245,7 @@ bool X11WindowServer::CurrentPointerLocation(platform::Point* out) {
 bool X11WindowServer::HasSingleWindowImageEntry() { return Dpy() != nullptr; }
 
 platform::Image X11WindowServer::CreateSingleWindowImage(uint32_t window_id) {
+  BusyTimer busy;
   Display* d = Dpy();
   if (!d || window_id == 0) return nullptr;
   auto place = PlaceWindow(d, window_id);

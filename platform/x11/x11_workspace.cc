@@ -14,6 +14,7 @@
 #include <map>
 #include <thread>
 
+#include "x11/x11_busy.h"
 #include "x11/x11_desktop_entries.h"
 #include "x11/x11_display.h"
 #include "x11/x11_services.h"
@@ -129,6 +130,7 @@ void WatchLaunch(pid_t pid, Window previous, bool activates, platform::OpenCompl
 }  // namespace
 
 std::vector<platform::RunningApp> X11Workspace::RunningApplications() {
+  BusyTimer busy;
   Display* d = Dpy();
   std::vector<platform::RunningApp> out;
   if (!d) return out;
@@ -143,6 +145,7 @@ std::vector<platform::RunningApp> X11Workspace::RunningApplications() {
 }
 
 std::optional<platform::RunningApp> X11Workspace::RunningApplicationWithPid(pid_t pid) {
+  BusyTimer busy;
   Display* d = Dpy();
   if (!d || !Alive(pid)) return std::nullopt;
   auto windows = WindowsOfPid(d, pid);
@@ -152,11 +155,13 @@ std::optional<platform::RunningApp> X11Workspace::RunningApplicationWithPid(pid_
 }
 
 pid_t X11Workspace::FrontmostApplicationPid() {
+  BusyTimer busy;
   Display* d = Dpy();
   return d ? ActivePid(d) : 0;
 }
 
 bool X11Workspace::GetFrontProcessPid(pid_t* pid) {
+  BusyTimer busy;
   Display* d = Dpy();
   if (!d) return false;
   Window focus = FocusClient(d);
@@ -170,6 +175,7 @@ bool X11Workspace::GetFrontProcessPid(pid_t* pid) {
 int X11Workspace::SignalZero(pid_t pid) { return kill(pid, 0) == 0 ? 0 : errno; }
 
 bool X11Workspace::Activate(pid_t pid, uint32_t options) {
+  BusyTimer busy;
   Display* d = Dpy();
   if (!d) return false;
   auto windows = WindowsOfPid(d, pid);
@@ -184,6 +190,7 @@ bool X11Workspace::Activate(pid_t pid, uint32_t options) {
 bool X11Workspace::ForceTerminate(pid_t pid) { return pid > 0 && kill(pid, SIGKILL) == 0; }
 
 std::string X11Workspace::UrlForApplicationWithBundleId(const std::string& bundle_id) {
+  BusyTimer busy;
   if (auto e = EntryById(bundle_id)) return UrlOfPath(e->path);
   for (auto& e : DesktopEntries())
     if (!e.startup_wm_class.empty() && EqualsIgnoringCase(e.startup_wm_class, bundle_id))
@@ -192,12 +199,14 @@ std::string X11Workspace::UrlForApplicationWithBundleId(const std::string& bundl
 }
 
 std::string X11Workspace::FullPathForApplication(const std::string& name) {
+  BusyTimer busy;
   if (auto e = EntryByName(name)) return e->path;
   return ResolveProgram(name);
 }
 
 void X11Workspace::OpenApplication(const std::string& url, const platform::OpenConfiguration& config,
                                    platform::OpenCompletion completion) {
+  BusyTimer busy;
   std::string path = PathOfUrl(url);
   std::vector<std::string> args;
   std::optional<DesktopEntry> entry = EntryByPath(path);
@@ -249,6 +258,7 @@ uint64_t X11Workspace::AddActivationObserver(std::function<void(pid_t)> callback
 }
 
 void X11Workspace::RemoveActivationObserver(uint64_t token) {
+  BusyTimer busy;
   std::lock_guard<std::mutex> l(mu_);
   observers_.erase(token);
 }

@@ -92,8 +92,17 @@ function xGeometry(id) {
   };
 }
 
+// libatspi aborts the helper (SIGTRAP, "Couldn't connect to accessibility
+// bus") when its connection attempt loses to a loaded machine: that attempt
+// is made again, twice at most; every other failure is the caller's.
 function python(script, args, opts) {
-  return run(PYTHON, [path.join(__dirname, 'tools', script), ...args], opts);
+  for (let attempt = 0; ; attempt++) {
+    try {
+      return run(PYTHON, [path.join(__dirname, 'tools', script), ...args], opts);
+    } catch (err) {
+      if (err.signal !== 'SIGTRAP' || attempt >= 2) throw err;
+    }
+  }
 }
 
 module.exports = {

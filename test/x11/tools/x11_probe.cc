@@ -102,6 +102,12 @@ int Type(const std::string& file, double pause_ms) {
   }
   double ms = Ms(std::chrono::steady_clock::now() - t0);
   printf("{\"ms\":%.3f,\"pauses_ms\":%.3f,\"ok\":%s}\n", ms, pauses, ok ? "true" : "false");
+  fflush(stdout);
+  // The mapping made for the text is restored when the process ends; until
+  // then the probe stays as long as the add-on keeps a mapping after its last
+  // key (its grace period), so an application still working through its
+  // queue of key events reads them with the mapping they were typed with.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   return ok ? 0 : 1;
 }
 

@@ -1,0 +1,115 @@
+// The accessibility thread: one thread owns every sd-bus connection of the
+// backend (the accessibility bus and each application's direct socket), since
+// sd-bus objects are not thread-safe. Other threads hand it batches of method
+// calls and wait on the seam clock; the thread sends them (at most 64 in
+// flight), each with its own time-out, and parses every reply into a plain
+// value tree that the caller reads on its own thread.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "platform/value.h"
+
+namespace x11::atspi {
+
+// A parsed D-Bus value. Strings, object paths and signatures are kStr; every
+// integer type and booleans are kInt; arrays, structs and dict entries are
+// kList; a variant is replaced by the value it holds.
+struct D {
+  enum Kind : uint8_t { kNone, kStr, kInt, kDouble, kList } kind = kNone;
+  int64_t i = 0;
+  double d = 0;
+  std::string s;
+  std::vector<D> v;
+
+  const D& at(size_t n) const;
+  size_t size() const { return kind == kList ? v.size() : 0; }
+  int64_t Int(int64_t fallback = 0) const { return kind == kInt ? i : kind == kDouble ? static_cast<int64_t>(d) : fallback; }
+  double Real() const { return kind == kDouble ? d : kind == kInt ? static_cast<double>(i) : 0; }
+};
+
+// A variant argument (Properties.Set).
+struct VarDouble {
+  double value;
+};
+struct VarBool {
+  bool value;
+};
+using Arg = std::variant<std::string, int32_t, uint32_t, bool, VarDouble, VarBool,
+                         std::vector<std::string>>;
+
+// Destinations that are the accessibility bus itself, never a direct socket.
+inline constexpr const char* kDBusName = "org.freedesktop.DBus";
+inline constexpr const char* kRegistryName = "org.a11y.atspi.Registry";
+
+struct Call {
+  std::string dest;  // unique name of the application, or a bus service
+  std::string path;
+  std::string iface;
+  std::string member;
+  std::vector<Arg> args;
+  uint64_t timeout_usec = 0;
+  bool direct = true;  // use the application's direct socket when it offers one
+  // Filled by the accessibility thread.
+  platform::AXError err = platform::kAXErrorCannotComplete;
+  std::string error_name;
+  D reply;  // the reply's arguments, as one list
+  bool ok() const { return err == platform::kAXErrorSuccess; }
+};
+
+// Convenience builders.
+Call Method(const std::string& dest, const std::string& path, const char* iface,
+            const char* member, std::vector<Arg> args = {});
+Call GetProperty(const std::string& dest, const std::string& path, const char* iface,
+                 const char* prop);
+
+// The D-Bus error name of a failed call as the platform's error.
+platform::AXError ErrorFor(const std::string& dbus_error_name, int errno_value);
+
+// What the thread reports to the element records: an application's object
+// changed (children or states), or a bus name lost its owner (path empty).
+using ChangeListener = std::function<void(const std::string& sender, const std::string& path)>;
+
+class Bus {
+ public:
+  // The process-wide thread, started on first use and never stopped (it must
+  // outlive every static object that may still call in).
+  static Bus& Get();
+
+  // Whether the accessibility bus is connected (tries to connect again at
+  // most once a second).
+  bool Connected();
+  // Sends every call and waits until each has its answer: a reply, an
+  // error, its time-out, or the application's disconnection. A call that
+  // times out ends the batch: the calls not yet sent answer "cannot
+  // complete" at once, so a hung application costs one time-out.
+  void Run(std::vector<Call>* calls);
+  // Uses the application's direct socket for calls to `bus_name` from now on.
+  void OfferDirect(const std::string& bus_name, const std::string& address);
+  void SetChangeListener(ChangeListener listener);
+
+  struct Stats {
+    std::atomic<uint64_t> calls{0};
+    std::atomic<uint64_t> direct_calls{0};
+  };
+  Stats& stats() { return stats_; }
+
+ private:
+  Bus();
+  struct Impl;
+  Impl* impl_;
+  Stats stats_;
+};
+
+// Runs one call (a batch of one).
+Call RunOne(Call c);
+
+}  // namespace x11::atspi

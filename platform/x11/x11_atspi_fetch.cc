@@ -1,0 +1,375 @@
+// Fetching object records: the whole-application prefetch and the
+// one-object burst of a miss (see x11_atspi_apps.h).
+#include <algorithm>
+#include <unordered_set>
+
+#include "x11/x11_atspi_apps.h"
+
+namespace x11::atspi {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kFresh = std::chrono::seconds(1);
+// Bounds of one prefetch: objects kept and walk rounds (tree depth).
+constexpr size_t kMaxNodes = 6000;
+constexpr int kMaxRounds = 40;
+
+const char* const kAcc = "org.a11y.atspi.Accessible";
+
+// Which answer a call carries.
+enum class Part { kRole, kState, kIfaces, kName, kDescription, kChildCount, kParent, kChildren,
+                  kExtents, kActions, kValue, kText, kRelations, kIdentifier, kParentRole, kItems, kChildAt };
+
+struct Want {
+  Node* node;
+  Part part;
+  int32_t index;  // kChildAt: which child
+};
+
+struct Round {
+  std::vector<Call> calls;
+  std::vector<Want> wants;
+  void Add(Node* n, Part p, Call c, int32_t index = 0) {
+    calls.push_back(std::move(c));
+    wants.push_back({n, p, index});
+  }
+};
+
+void AddStructure(Round* r, Node* n) {
+  const std::string& b = n->self.bus;
+  const std::string& p = n->self.path;
+  r->Add(n, Part::kRole, Method(b, p, kAcc, "GetRole"));
+  r->Add(n, Part::kState, Method(b, p, kAcc, "GetState"));
+  r->Add(n, Part::kIfaces, Method(b, p, kAcc, "GetInterfaces"));
+  r->Add(n, Part::kName, GetProperty(b, p, kAcc, "Name"));
+  r->Add(n, Part::kDescription, GetProperty(b, p, kAcc, "Description"));
+  r->Add(n, Part::kChildCount, GetProperty(b, p, kAcc, "ChildCount"));
+  r->Add(n, Part::kParent, GetProperty(b, p, kAcc, "Parent"));
+}
+
+void AddChildren(Round* r, Node* n) {
+  r->Add(n, Part::kChildren, Method(n->self.bus, n->self.path, kAcc, "GetChildren"));
+}
+
+// Objects that manage their descendants (GTK's tree views and tables) answer
+// GetChildren with nothing: their children are asked one index at a time, up
+// to the most the core would ever collect of one element.
+constexpr int32_t kMaxChildrenByIndex = 500;
+
+bool NeedsChildrenByIndex(const Node& n) {
+  return Has(n.states, ATSPI_STATE_MANAGES_DESCENDANTS) &&
+         static_cast<int32_t>(n.children.size()) < n.child_count;
+}
+
+void AddChildrenByIndex(Round* r, Node* n) {
+  int32_t count = std::min(n->child_count, kMaxChildrenByIndex);
+  n->children.assign(count, Ref{});
+  for (int32_t i = 0; i < count; ++i)
+    r->Add(n, Part::kChildAt, Method(n->self.bus, n->self.path, kAcc, "GetChildAtIndex", {i}), i);
+}
+
+void DropMissingChildren(Node* n) {
+  n->children.erase(std::remove_if(n->children.begin(), n->children.end(),
+                                   [](const Ref& c) { return c.null(); }),
+                    n->children.end());
+}
+
+// Roles whose title may come from a label elsewhere (LABELLED_BY).
+bool TakesLabel(uint32_t role) {
+  switch (role) {
+    case ATSPI_ROLE_ENTRY: case ATSPI_ROLE_TEXT: case ATSPI_ROLE_PASSWORD_TEXT:
+    case ATSPI_ROLE_COMBO_BOX: case ATSPI_ROLE_SPIN_BUTTON: case ATSPI_ROLE_SLIDER:
+    case ATSPI_ROLE_CHECK_BOX: case ATSPI_ROLE_RADIO_BUTTON: case ATSPI_ROLE_TOGGLE_BUTTON:
+    case ATSPI_ROLE_PUSH_BUTTON: case ATSPI_ROLE_LIST: case ATSPI_ROLE_LIST_BOX:
+    case ATSPI_ROLE_TABLE: case ATSPI_ROLE_TREE_TABLE: case ATSPI_ROLE_PROGRESS_BAR:
+    case ATSPI_ROLE_LEVEL_BAR: case ATSPI_ROLE_SCROLL_PANE: case ATSPI_ROLE_IMAGE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Every fact the core's reads need that the structure does not carry. Each
+// call costs the application's main loop about as much as any other, so only
+// what can answer something is asked: labels for the roles that take them,
+// and identifiers only from toolkits that set them (GTK 3 leaves them empty).
+void AddFacts(Round* r, Node* n, bool qt) {
+  const std::string& b = n->self.bus;
+  const std::string& p = n->self.path;
+  // Objects not shown have no place on screen (GTK answers INT_MIN for them).
+  if ((n->ifaces & kComponent) && Has(n->states, ATSPI_STATE_SHOWING))
+    r->Add(n, Part::kExtents, Method(b, p, "org.a11y.atspi.Component", "GetExtents", {uint32_t{0}}));
+  if (n->ifaces & kAction) r->Add(n, Part::kActions, Method(b, p, "org.a11y.atspi.Action", "GetActions"));
+  if (n->ifaces & kValue)
+    r->Add(n, Part::kValue, GetProperty(b, p, "org.a11y.atspi.Value", "CurrentValue"));
+  if ((n->ifaces & kText) && (IsTextRole(n->role) || Has(n->states, ATSPI_STATE_EDITABLE)))
+    r->Add(n, Part::kText, Method(b, p, "org.a11y.atspi.Text", "GetText", {int32_t{0}, int32_t{-1}}));
+  if (n->name.empty() && TakesLabel(n->role))
+    r->Add(n, Part::kRelations, Method(b, p, kAcc, "GetRelationSet"));
+  if (qt && (n->name.empty() || n->role == ATSPI_ROLE_PUSH_BUTTON))
+    r->Add(n, Part::kIdentifier, GetProperty(b, p, kAcc, "AccessibleId"));
+  n->known |= Node::kExtents | Node::kActions | Node::kValueNow | Node::kTextNow |
+              Node::kRelations | Node::kIdentifier;
+}
+
+// Applies one answer; a failed call leaves the fact absent.
+void Apply(const Want& w, const Call& c, const std::string& app_bus) {
+  Node* n = w.node;
+  if (!c.ok()) return;
+  const D& a = c.reply.at(0);
+  switch (w.part) {
+    case Part::kRole: n->role = static_cast<uint32_t>(a.Int()); break;
+    case Part::kParentRole: n->parent_role = static_cast<uint32_t>(a.Int()); break;
+    case Part::kState: n->states = States(a.at(0).Int(), a.at(1).Int()); break;
+    case Part::kIfaces:
+      n->ifaces = 0;
+      for (const auto& s : a.v) n->ifaces |= IfaceBit(s.s);
+      break;
+    case Part::kName: n->name = a.s; break;
+    case Part::kDescription: n->description = a.s; break;
+    case Part::kChildCount: n->child_count = static_cast<int32_t>(a.Int()); break;
+    case Part::kParent: n->parent = RefOf(a, app_bus); break;
+    case Part::kChildren:
+      n->children.clear();
+      for (const auto& so : a.v) n->children.push_back(RefOf(so, app_bus));
+      n->child_count = std::max<int32_t>(n->child_count, static_cast<int32_t>(n->children.size()));
+      n->known |= Node::kChildren;
+      break;
+    case Part::kExtents:
+      n->x = static_cast<int32_t>(a.at(0).Int());
+      n->y = static_cast<int32_t>(a.at(1).Int());
+      n->w = static_cast<int32_t>(a.at(2).Int());
+      n->h = static_cast<int32_t>(a.at(3).Int());
+      // GTK answers INT_MIN for objects that are not shown: no position.
+      n->has_extents = n->x != INT32_MIN && n->y != INT32_MIN;
+      break;
+    case Part::kActions:
+      n->actions.clear();
+      for (const auto& sss : a.v) n->actions.push_back(sss.at(0).s);
+      break;
+    case Part::kValue: n->value = a.Real(); break;
+    case Part::kText: n->text = a.s; break;
+    case Part::kRelations:
+      for (const auto& rel : a.v) {
+        if (rel.at(0).Int() != ATSPI_RELATION_LABELLED_BY || rel.at(1).size() == 0) continue;
+        n->labelled_by = RefOf(rel.at(1).at(0), app_bus);
+        break;
+      }
+      break;
+    case Part::kIdentifier:
+      if (!a.s.empty()) n->identifier = a.s;
+      break;
+    case Part::kChildAt:
+      if (w.index < static_cast<int32_t>(n->children.size())) n->children[w.index] = RefOf(a, app_bus);
+      break;
+    case Part::kItems: break;
+  }
+}
+
+void RunRound(App& app, Round* r, uint64_t timeout) {
+  RunFor(app, &r->calls, timeout);
+  for (size_t i = 0; i < r->calls.size(); ++i) Apply(r->wants[i], r->calls[i], app.bus);
+}
+
+// The first error that matters for the whole round: the application went
+// away or stopped answering. (Single objects may vanish meanwhile: their
+// facts are simply absent.)
+platform::AXError RoundError(const Round& r) {
+  for (const auto& c : r.calls)
+    if (c.err == platform::kAXErrorCannotComplete || c.err == platform::kAXErrorAPIDisabled)
+      return c.err;
+  return platform::kAXErrorSuccess;
+}
+
+// One Cache.GetItems entry: ((so) self, (so) app, (so) parent, i index,
+// i child count, as interfaces, s name, u role, s description, au states).
+void NodeFromItem(const D& item, const std::string& app_bus, Node* n) {
+  n->self = RefOf(item.at(0), app_bus);
+  n->parent = RefOf(item.at(2), app_bus);
+  n->index_in_parent = static_cast<int32_t>(item.at(3).Int());
+  n->child_count = static_cast<int32_t>(item.at(4).Int());
+  for (const auto& s : item.at(5).v) n->ifaces |= IfaceBit(s.s);
+  n->name = item.at(6).s;
+  n->role = static_cast<uint32_t>(item.at(7).Int());
+  n->description = item.at(8).s;
+  n->states = States(item.at(9).at(0).Int(), item.at(9).at(1).Int());
+}
+
+// Children rebuilt from the cache's (parent, index) pairs, when they account
+// for every child the object says it has. GTK's menus report no children in
+// the cache while items name them as parent (with index -1): those are walked.
+bool ChildrenFromItems(Node* n, std::vector<std::pair<int32_t, Ref>>* items) {
+  // The cache counts no children for objects that manage their descendants.
+  if (Has(n->states, ATSPI_STATE_MANAGES_DESCENDANTS)) return false;
+  if (n->child_count <= 0 && items->empty()) {
+    n->known |= Node::kChildren;
+    return true;
+  }
+  if (static_cast<int32_t>(items->size()) != n->child_count) return false;
+  std::sort(items->begin(), items->end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (int32_t i = 0; i < n->child_count; ++i)
+    if ((*items)[i].first != i) return false;
+  n->children.clear();
+  for (auto& [index, ref] : *items) n->children.push_back(ref);
+  n->known |= Node::kChildren;
+  return true;
+}
+
+void Publish(App& app, std::unordered_map<std::string, std::unique_ptr<Node>>* nodes, bool whole) {
+  auto now = Clock::now();
+  for (auto& [path, n] : *nodes) {
+    if (n->parent_role != ATSPI_ROLE_INVALID) continue;
+    auto p = nodes->find(n->parent.path);
+    if (p != nodes->end()) n->parent_role = p->second->role;
+  }
+  std::lock_guard<std::mutex> l(app.mu);
+  if (whole) app.records.clear();
+  for (auto& [path, n] : *nodes) {
+    n->fetched = now;
+    app.records[path] = std::shared_ptr<const Node>(std::move(n));
+  }
+  if (whole) app.prefetched = now;
+}
+
+}  // namespace
+
+bool PrefetchFresh(App& app) {
+  std::lock_guard<std::mutex> l(app.mu);
+  return app.prefetched.time_since_epoch().count() != 0 && Clock::now() - app.prefetched < kFresh;
+}
+
+void Invalidate(App& app, const std::string& path) {
+  std::lock_guard<std::mutex> l(app.mu);
+  app.records.erase(path);
+}
+
+platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
+  auto asked = Clock::now();
+  std::lock_guard<std::mutex> one(app->prefetch_mu);
+  {
+    std::lock_guard<std::mutex> l(app->mu);
+    if (app->prefetched > asked) return platform::kAXErrorSuccess;  // another thread just did it
+  }
+  std::unordered_map<std::string, std::unique_ptr<Node>> nodes;
+  auto node = [&](const Ref& r) -> Node* {
+    auto& slot = nodes[r.path];
+    if (!slot) {
+      slot = std::make_unique<Node>();
+      slot->self = r;
+    }
+    return slot.get();
+  };
+  Node* root = node(Ref{app->bus, kRootPath});
+  Round first;
+  AddStructure(&first, root);
+  AddChildren(&first, root);
+  if (!app->qt)
+    first.Add(root, Part::kItems, Method(app->bus, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems"));
+  RunFor(*app, &first.calls, timeout);
+  if (auto err = RoundError(first)) return err;
+  std::vector<Node*> walk, unknown;
+  for (size_t i = 0; i < first.calls.size(); ++i) {
+    if (first.wants[i].part != Part::kItems) {
+      Apply(first.wants[i], first.calls[i], app->bus);
+      continue;
+    }
+    const D& items = first.calls[i].reply.at(0);
+    std::unordered_map<std::string, std::vector<std::pair<int32_t, Ref>>> by_parent;
+    for (const auto& item : items.v) {
+      if (nodes.size() >= kMaxNodes) break;
+      Ref self = RefOf(item.at(0), app->bus);
+      if (self.bus != app->bus || self.path == kRootPath) continue;
+      Node* n = node(self);
+      NodeFromItem(item, app->bus, n);
+      by_parent[n->parent.path].push_back({n->index_in_parent, self});
+    }
+    for (auto& [path, n] : nodes) {
+      if (n.get() == root) continue;
+      if (!ChildrenFromItems(n.get(), &by_parent[path])) walk.push_back(n.get());
+    }
+  }
+  // Children not in the cache (table cells, managed descendants, Qt): walk
+  // down level by level, every call of a level in flight at once.
+  auto discover = [&](Node* n) {
+    for (const auto& c : n->children) {
+      if (c.bus != app->bus || nodes.count(c.path) || nodes.size() >= kMaxNodes) continue;
+      unknown.push_back(node(c));
+    }
+  };
+  discover(root);
+  for (Node* n : walk) (void)n;
+  std::vector<Node*> by_index;
+  for (int round = 0; round < kMaxRounds && (!walk.empty() || !unknown.empty() || !by_index.empty());
+       ++round) {
+    Round r;
+    for (Node* n : walk) AddChildren(&r, n);
+    for (Node* n : unknown) {
+      AddStructure(&r, n);
+      AddChildren(&r, n);
+    }
+    for (Node* n : by_index) AddChildrenByIndex(&r, n);
+    RunRound(*app, &r, timeout);
+    if (auto err = RoundError(r)) return err;
+    std::vector<Node*> parents = walk;
+    parents.insert(parents.end(), unknown.begin(), unknown.end());
+    for (Node* n : by_index) DropMissingChildren(n);
+    parents.insert(parents.end(), by_index.begin(), by_index.end());
+    walk.clear();
+    unknown.clear();
+    std::vector<Node*> asked_by_index = std::move(by_index);
+    by_index.clear();
+    for (Node* n : parents) {
+      bool asked = std::find(asked_by_index.begin(), asked_by_index.end(), n) != asked_by_index.end();
+      if (!asked && NeedsChildrenByIndex(*n)) by_index.push_back(n);
+      else discover(n);
+    }
+  }
+  Round facts;
+  for (auto& [path, n] : nodes) AddFacts(&facts, n.get(), app->qt);
+  RunRound(*app, &facts, timeout);
+  if (auto err = RoundError(facts)) return err;
+  Publish(*app, &nodes, true);
+  return platform::kAXErrorSuccess;
+}
+
+std::shared_ptr<const Node> Record(const AppPtr& app, const std::string& path,
+                                   uint64_t timeout, platform::AXError* err) {
+  *err = platform::kAXErrorSuccess;
+  if (app->gone) {
+    *err = platform::kAXErrorCannotComplete;
+    return nullptr;
+  }
+  {
+    std::lock_guard<std::mutex> l(app->mu);
+    auto it = app->records.find(path);
+    if (it != app->records.end() && Clock::now() - it->second->fetched < kFresh) return it->second;
+  }
+  auto n = std::make_unique<Node>();
+  n->self = Ref{app->bus, path};
+  Round r;
+  AddStructure(&r, n.get());
+  AddChildren(&r, n.get());
+  RunRound(*app, &r, timeout);
+  // The object itself must answer: its role read tells whether it exists.
+  if (!r.calls[0].ok()) {
+    *err = r.calls[0].err == platform::kAXErrorAttributeUnsupported ? platform::kAXErrorInvalidUIElement
+                                                                     : r.calls[0].err;
+    return nullptr;
+  }
+  Round facts;
+  if (NeedsChildrenByIndex(*n)) AddChildrenByIndex(&facts, n.get());
+  AddFacts(&facts, n.get(), app->qt);
+  if (n->role == ATSPI_ROLE_MENU && !n->parent.null())
+    facts.Add(n.get(), Part::kParentRole, Method(n->parent.bus, n->parent.path, kAcc, "GetRole"));
+  RunRound(*app, &facts, timeout);
+  DropMissingChildren(n.get());
+  std::unordered_map<std::string, std::unique_ptr<Node>> one;
+  one[path] = std::move(n);
+  Publish(*app, &one, false);
+  std::lock_guard<std::mutex> l(app->mu);
+  return app->records[path];
+}
+
+}  // namespace x11::atspi
