@@ -53,6 +53,17 @@ function inputOutcome(outcome, exportName, done) {
   refuse(`${exportName} failed: the add-on answered ${outcome ? outcome.error : 'nothing'}.`);
 }
 
+// The add-on's own argument errors (TypeErrors) become refusals that quote it.
+function callMouse(exportName, fn) {
+  try {
+    return fn();
+  } catch (err) {
+    return refuse(`${exportName} refused the arguments: ${err.message}`);
+  }
+}
+const MOUSE_FALSE_HINT =
+  'focus-steal prevention may be on, accessibility may not be trusted, or another mouse operation holds the button';
+
 const windowNeedsPid = (args) => {
   if (args.window_id !== undefined && args.pid === undefined) refuse('window_id needs the pid that owns the window.');
 };
@@ -298,17 +309,56 @@ const TOOLS = [
         `screen recording: ${addon.screenCaptureStatus()}.`;
     },
   },
-  // Mouse input: offered once the add-on builds these exports and the tool
-  // has its handler (the exports' signatures are settled with them).
   {
     name: 'scroll',
     needs: ['scrollAt', 'scrollToPid'],
-    description: 'Scrolls at a screen point, or inside an application without activating it.',
+    description:
+      'Scrolls at a screen point (global, top-left points) by 1 to 100 pixels: with pid inside that ' +
+      'application without activating it or moving the pointer, else whatever is under the point.',
+    input: {
+      x: z.number(),
+      y: z.number(),
+      delta: z.number().int().describe('pixels, 1 to 100'),
+      direction: z.enum(['up', 'down', 'left', 'right']),
+      pid: pid.optional(),
+    },
+    run(addon, args) {
+      const exportName = args.pid === undefined ? 'scrollAt' : 'scrollToPid';
+      const ok = callMouse(exportName, () =>
+        args.pid === undefined
+          ? addon.scrollAt(args.x, args.y, args.delta, args.direction)
+          : addon.scrollToPid(args.pid, args.x, args.y, args.delta, args.direction));
+      if (!ok) refuse(`${exportName} answered false: nothing was scrolled (${MOUSE_FALSE_HINT}).`);
+      return `scrolled ${args.direction} by ${args.delta} at (${args.x}, ${args.y})` +
+        (args.pid === undefined ? '.' : ` in pid ${args.pid}.`);
+    },
   },
   {
     name: 'drag',
-    needs: ['drag', 'dragToPid'],
-    description: 'Drags from one screen point to another, or inside an application without activating it.',
+    needs: ['dragAsync', 'dragToPid'],
+    description:
+      'Drags with a mouse button from one screen point to another (global, top-left points), in ten steps: ' +
+      'with pid inside that application without activating it, else through the system.',
+    input: {
+      from_x: z.number(),
+      from_y: z.number(),
+      to_x: z.number(),
+      to_y: z.number(),
+      button: z.enum(['left', 'right', 'middle']).optional().describe('default left'),
+      modifiers: z.string().optional().describe('keys held during the drag, such as "shift" or "cmd+alt"'),
+      pid: pid.optional(),
+    },
+    async run(addon, args) {
+      const button = args.button ?? 'left';
+      const exportName = args.pid === undefined ? 'dragAsync' : 'dragToPid';
+      const ok = await callMouse(exportName, () =>
+        args.pid === undefined
+          ? addon.dragAsync(args.from_x, args.from_y, args.to_x, args.to_y, button, args.modifiers)
+          : addon.dragToPid(args.pid, args.from_x, args.from_y, args.to_x, args.to_y, button, args.modifiers));
+      if (!ok) refuse(`${exportName} answered false: the drag did not complete (${MOUSE_FALSE_HINT}).`);
+      return `dragged ${button} from (${args.from_x}, ${args.from_y}) to (${args.to_x}, ${args.to_y})` +
+        (args.pid === undefined ? '.' : ` in pid ${args.pid}.`);
+    },
   },
 ];
 

@@ -106,15 +106,32 @@ test.describe('the tool server on the sample scene', () => {
     await s.sim('loadSampleScene');
   });
 
-  test('offers the tools whose exports are built, with closed schemas; the mouse tools wait', async () => {
+  test('offers every tool, with closed schemas', async () => {
     const { tools } = await s.client.listTools();
     assert.deepStrictEqual(tools.map((t) => t.name).sort(), [
-      'activate_app', 'check_permissions', 'click', 'launch_app', 'list_apps', 'list_windows',
-      'press_key', 'release', 'screenshot', 'set_value', 'snapshot', 'type_text',
+      'activate_app', 'check_permissions', 'click', 'drag', 'launch_app', 'list_apps', 'list_windows',
+      'press_key', 'release', 'screenshot', 'scroll', 'set_value', 'snapshot', 'type_text',
     ]);
     assert.ok(tools.every((t) => t.inputSchema.additionalProperties === false));
-    assert.match(s.stderr(), /scroll not offered: no handler yet/);
-    assert.match(s.stderr(), /drag not offered: no handler yet/);
+    assert.doesNotMatch(s.stderr(), /not offered/);
+  });
+
+  test('scroll and drag post through the system or into one process', async () => {
+    await s.sim('clearEvents');
+    assert.match((await s.call('scroll', { x: 300, y: 200, delta: 40, direction: 'down' })).text, /^scrolled down by 40/);
+    await s.call('scroll', { x: 300, y: 200, delta: 3, direction: 'left', pid: TEXTPAD });
+    let events = await s.sim('events');
+    const scrolls = events.filter((e) => e.type === 'scrollWheel');
+    assert.deepStrictEqual(scrolls.map((e) => [e.route, e.scroll.deltas[0], e.scroll.deltas[1]]),
+      [['hid', -40, 0], ['pid', 0, -3]]);
+    const refused = await s.call('scroll', { x: 300, y: 200, delta: 101, direction: 'up' }, { fails: true });
+    assert.match(refused, /^scrollAt refused the arguments: scrollAt requires finite coordinates and an integer delta from 1 to 100$/);
+
+    await s.sim('clearEvents');
+    assert.match((await s.call('drag', { from_x: 200, from_y: 200, to_x: 300, to_y: 260 })).text, /^dragged left from/);
+    events = await s.sim('events');
+    assert.strictEqual(events.filter((e) => e.type === 'leftMouseDragged').length, 10);
+    assert.deepStrictEqual(events.filter((e) => e.type === 'leftMouseUp').map((e) => [e.location.x, e.location.y]), [[300, 260]]);
   });
 
   test.describe('reading the desktop', () => {
