@@ -97,6 +97,19 @@ bool ghost_cursor_get_position(double* x, double* y) {
   return ok;
 }
 
+bool ghost_cursor_get_target_position(double* x, double* y) {
+  if (!x || !y || !ghost_cursor_enabled()) return false;
+  bool ok = false;
+  addon::RunOnMainThreadSync([&] {
+    GhostGroup* g = ghost::GroupForRequest();
+    if (!g || !g->targetPlaced) return;
+    *x = g->targetPoint.x;
+    *y = g->targetPoint.y;
+    ok = true;
+  });
+  return ok;
+}
+
 void ghost_cursor_move_to(double x, double y) {
   if (!ghost_cursor_enabled()) return;
   OnMain([=] { Tracked(ghost::GroupForRequest(), ghost::MakeTarget(0, 0, 0), x, y, false); });

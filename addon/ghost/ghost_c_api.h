@@ -19,6 +19,9 @@ const char* ghost_cursor_request_session(void);
 bool ghost_cursor_is_ready(void);
 uint32_t ghost_cursor_window_id(void);
 bool ghost_cursor_get_position(double* x, double* y);
+// Where the requesting session's cursor is gliding to (or came to rest), in
+// global top-left points; false while disabled or before it was sent anywhere.
+bool ghost_cursor_get_target_position(double* x, double* y);
 
 void ghost_cursor_move_to(double x, double y);
 void ghost_cursor_move_to_target(int32_t pid, uint32_t window_id, int exact, double x, double y);

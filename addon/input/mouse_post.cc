@@ -1,8 +1,6 @@
 #include "input/mouse_post.h"
 
 #include <chrono>
-#include <mutex>
-#include <string>
 
 #include "ghost/ghost_c_api.h"
 #include "main_queue.h"
@@ -17,39 +15,10 @@ constexpr double kNearFirstPauseMs = 30;
 constexpr double kNearPollMs = 10;
 constexpr double kNearPollLimitMs = 100;
 
-// The point of the latest glide this module asked the ghost cursor for, with
-// the request session it went to. The ghost only reports where it is drawn,
-// which lags behind the glide's target.
-std::mutex g_glide_mutex;
-bool g_glide_known = false;
-platform::Point g_glide_target;
-std::string g_glide_session;
-
-std::string RequestSession() {
-  const char* s = ghost_cursor_request_session();
-  return s ? s : "";
-}
-
-void RememberGlide(double x, double y) {
-  std::string session = RequestSession();
-  std::lock_guard<std::mutex> lock(g_glide_mutex);
-  g_glide_known = true;
-  g_glide_target = {x, y};
-  g_glide_session = std::move(session);
-}
-
-std::optional<platform::Point> RememberedGlide() {
-  std::string session = RequestSession();
-  std::lock_guard<std::mutex> lock(g_glide_mutex);
-  if (!g_glide_known || g_glide_session != session) return std::nullopt;
-  return g_glide_target;
-}
-
 // A glide to a bare point (pid below 1) or to a target, with or without a
 // click ripple.
 void GhostGlide(double x, double y, int32_t pid, uint32_t window_id, bool ripple) {
   if (!ghost_cursor_enabled()) return;
-  RememberGlide(x, y);
   if (pid < 1) {
     ripple ? ghost_cursor_click_ripple(x, y) : ghost_cursor_move_to(x, y);
   } else if (ripple) {
@@ -143,23 +112,19 @@ void PublishGhostMoveOnMainQueue(double x, double y, int32_t pid, uint32_t windo
 
 void PublishGhostMoveToPid(int32_t pid, platform::Point p) {
   if (!ghost_cursor_enabled()) return;
-  RememberGlide(p.x, p.y);
   ghost_cursor_move_to_target(pid, 0, 0, p.x, p.y);
 }
 
 void PublishGhostMoveToCurrentTarget(platform::Point p) {
   if (!ghost_cursor_enabled()) return;
-  RememberGlide(p.x, p.y);
   ghost_cursor_move_to_current_target(p.x, p.y);
 }
 
 platform::Point ButtonPressPoint() {
   // With the overlay on, moveTo moves only the ghost, so the press belongs
   // where the ghost was last sent, even before its glide has started.
-  if (ghost_cursor_enabled()) {
-    if (auto target = RememberedGlide()) return *target;
-  }
   double x = 0, y = 0;
+  if (ghost_cursor_get_target_position(&x, &y)) return {x, y};
   if (ghost_cursor_get_position(&x, &y)) return {x, y};
   return RealPointerLocation();
 }
