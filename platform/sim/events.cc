@@ -153,6 +153,9 @@ bool RoutedAway(const std::string& route, const platform::Event& e) {
   if (r == TapRoute::kPass) return false;
   World& w = W();
   std::lock_guard<std::mutex> l(w.mu);
+  // The pointer moves below the session's taps: a swallowed event still
+  // moved it, and one that landed on a host window did too.
+  if (w.pointer_follows_events) w.pointer = e.location;
   platform::Event ev = e;
   if (ev.timestamp_ns == 0)
     ev.timestamp_ns = static_cast<uint64_t>(Clock().Now().time_since_epoch().count());
