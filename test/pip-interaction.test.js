@@ -29,7 +29,8 @@ function fresh() {
   sim.setEventTapTimeout(10000);
 }
 
-const ready = () => sim.waitFor(() => addon.pipIsInteractionReady(), { timeoutMs: 4000 });
+// Generous bounds: the sanitizer builds run these suites on a loaded machine.
+const ready = () => sim.waitFor(() => addon.pipIsInteractionReady(), { timeoutMs: 10000 });
 const bounds = () => addon.pipGetWindowBounds();
 const last = () => sim.events().slice(-1)[0];
 
@@ -40,10 +41,21 @@ async function verifiedPanel() {
 }
 
 // A user press the panel can own: the window server was asked at the point
-// first (as a mouse-moved probe would).
+// first (as a mouse-moved probe would). The answer is good for 400 ms; on a
+// machine so loaded that the press comes later, the press is not the
+// panel's (its drag is not swallowed) and the gesture is tried again.
+function seededUserPress(from, opts = {}) {
+  for (let attempt = 0; attempt < 5; attempt++) {
+    assert.strictEqual(addon.pipSampleInteractionOwnershipAtPoint(from[0], from[1]), true);
+    sim.userMouse('down', from[0], from[1], opts);
+    sim.userMouse('dragged', from[0], from[1], opts);
+    if (last().route === 'hid:swallowed') return;
+    sim.userMouse('up', from[0], from[1], opts);
+  }
+  assert.fail('no press was owned');
+}
 function seededUserDrag(from, to, opts = {}) {
-  assert.strictEqual(addon.pipSampleInteractionOwnershipAtPoint(from[0], from[1]), true);
-  sim.userMouse('down', from[0], from[1], opts);
+  seededUserPress(from, opts);
   sim.userMouse('dragged', to[0], to[1], opts);
   sim.userMouse('up', to[0], to[1], opts);
 }
@@ -68,7 +80,7 @@ test('user presses: outside the panel they reach the application, inside they dr
   // Owned: the drag and the up are swallowed and the panel follows.
   seededUserDrag([b.x + 40, b.y + 60], [b.x - 60, b.y + 100]);
   const swallowed = sim.events().filter((e) => e.route === 'hid:swallowed').map((e) => e.type);
-  assert.deepStrictEqual(swallowed, ['leftMouseDragged', 'leftMouseUp']);
+  assert.deepStrictEqual(swallowed.slice(-3), ['leftMouseDragged', 'leftMouseDragged', 'leftMouseUp']);
   assert.ok(await sim.waitFor(() => bounds().x === b.x - 100 && bounds().y === b.y + 40));
   const panel = sim.panels()[0];
   assert.deepStrictEqual([panel.frame[0], panel.frame[1]], [b.x - 100, b.y + 40], 'the window itself moved');
@@ -138,8 +150,8 @@ test('a double click within 4 points activates the target; one that moved furthe
   assert.strictEqual(sim.frontmost(), SETTINGS_PID);
 
   const q = [bounds().x + 60, bounds().y + 80];
-  assert.strictEqual(addon.pipSampleInteractionOwnershipAtPoint(q[0], q[1]), true);
-  click(q, 1);
+  seededUserPress(q, { clickCount: 1 });
+  sim.userMouse('up', q[0], q[1], { clickCount: 1 });
   click([q[0] + 2, q[1] + 2], 2);  // the second press is owned through the release hand-off
   assert.ok(await sim.waitFor(() => sim.frontmost() === PID), 'the target application is activated');
   addon.pipStop();
@@ -149,8 +161,7 @@ test('the tap switched off by the platform: the panel hides, an open gesture dra
   fresh();
   const b = await verifiedPanel();
   const created = sim.eventTaps().created;
-  assert.strictEqual(addon.pipSampleInteractionOwnershipAtPoint(b.x + 40, b.y + 40), true);
-  sim.userMouse('down', b.x + 40, b.y + 40);
+  seededUserPress([b.x + 40, b.y + 40]);
   assert.strictEqual(sim.eventTaps().leftButtonDown, true);
   assert.strictEqual(sim.disableEventTaps('timeout'), 1);
   assert.ok(await sim.waitFor(() => !addon.pipIsInteractionReady()), 'interaction hidden');
@@ -159,14 +170,14 @@ test('the tap switched off by the platform: the panel hides, an open gesture dra
   await sim.waitFor(() => false, { timeoutMs: 400 });
   assert.strictEqual(sim.eventTaps().created, created);
   sim.userMouse('up', b.x + 80, b.y + 80);  // the tap is off: nobody sees this
-  assert.ok(await sim.waitFor(() => addon.pipIsInteractionReady(), { timeoutMs: 8000 }), 'ready again');
+  assert.ok(await sim.waitFor(() => addon.pipIsInteractionReady(), { timeoutMs: 10000 }), 'ready again');
   assert.ok(sim.eventTaps().created > created, 'with a new tap');
   assert.strictEqual(addon.pipStackCount(), 1);
 
   // Without a gesture the tap retires at once and the next frame replaces it.
   const now = sim.eventTaps().created;
   sim.disableEventTaps('userInput');
-  assert.ok(await sim.waitFor(() => sim.eventTaps().created > now && addon.pipIsInteractionReady(), { timeoutMs: 4000 }));
+  assert.ok(await sim.waitFor(() => sim.eventTaps().created > now && addon.pipIsInteractionReady(), { timeoutMs: 10000 }));
   addon.pipStop();
 });
 
@@ -211,10 +222,17 @@ test('failing window-server queries refuse new monitors until a query answers ag
   assert.ok(await ready());
   const b = bounds();
   sim.injectFault({ op: 'CopyWindowList', error: -1, count: -1 });
-  for (let i = 0; i < 3; i++) assert.strictEqual(addon.pipSampleInteractionOwnershipAtPoint(b.x + 5, b.y + 5), false);
-  // The replacement panel's monitor is refused and the panel goes away.
-  assert.strictEqual(addon.pipStartInteractionTestPanel(300, 200), true);
-  assert.ok(await sim.waitFor(() => addon.pipStackCount() === 0));
+  // Three failures in a row; the replacement panel's monitor is refused and
+  // the panel goes away. (A probe of the first panel that read the list just
+  // before the fault may still report its success and clear the latch once:
+  // then the next round is refused.)
+  let refused = false;
+  for (let round = 0; round < 3 && !refused; round++) {
+    for (let i = 0; i < 3; i++) assert.strictEqual(addon.pipSampleInteractionOwnershipAtPoint(b.x + 5, b.y + 5), false);
+    assert.strictEqual(addon.pipStartInteractionTestPanel(300, 200), true);
+    refused = await sim.waitFor(() => addon.pipStackCount() === 0, { timeoutMs: 3000 });
+  }
+  assert.ok(refused);
   sim.clearFaults();
   assert.strictEqual(addon.pipStartInteractionTestPanel(300, 200), true);
   assert.ok(await ready(), 'a query that answers clears the latch');

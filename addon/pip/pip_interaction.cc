@@ -132,10 +132,19 @@ void PipInteraction::tapThread(uint64_t g) {
     addon::PostToMain([self, g] { self->publishForGeneration(g); });
   }
   for (;;) {
+    bool disabled;
     {
       std::lock_guard<std::mutex> l(mu_);
       if (generation_.load() != g || s_.state != 2) break;
-      if (!s_.draining && !tap->IsEnabled()) break;
+      disabled = !s_.draining && !tap->IsEnabled();
+    }
+    if (disabled) {
+      // The platform tells a tap why it was switched off through its
+      // callback: deliver that notice before deciding the tap died.
+      tap->RunFor(std::chrono::nanoseconds(0));
+      std::lock_guard<std::mutex> l(mu_);
+      if (generation_.load() != g || s_.state != 2 || !s_.draining) break;
+      continue;
     }
     tap->RunFor(kRunSlice);
     bool check = false;

@@ -222,7 +222,9 @@ void PipInteraction::runProbe() {
   {
     std::lock_guard<std::mutex> l(mu_);
     s_.last_probe_time_ns = done;
-    if (a.ok && generation_.load() == g) recordSampleUnlocked(point, a, done);
+    // A sample taken meanwhile (an exact question) is newer than this one.
+    if (a.ok && generation_.load() == g && s_.sample_time_ns <= began)
+      recordSampleUnlocked(point, a, done);
     again = s_.probe_request_serial != serial && generation_.load() == g;
     if (!again) s_.probe_pending = false;
   }
