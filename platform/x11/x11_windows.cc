@@ -4,6 +4,9 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <unordered_set>
 
 #include "x11/x11_display.h"
 
@@ -17,7 +20,8 @@ bool HasAtom(const std::vector<unsigned long>& list, Atom a) {
 
 // The client inside a frame: the first descendant (breadth first, three levels
 // at most) that carries WM_STATE.
-Window FindClient(Display* d, Window w, int depth) {
+Window FindClient(Display* d, Window w, int depth, std::vector<Window>* visited = nullptr) {
+  if (visited) visited->push_back(w);
   Atom wm_state = A(d, "WM_STATE");
   if (!Cardinals(d, w, wm_state, wm_state).empty()) return w;
   if (depth >= 3) return 0;
@@ -27,11 +31,12 @@ Window FindClient(Display* d, Window w, int depth) {
   if (!XQueryTree(d, w, &root, &parent, &kids, &n)) return 0;
   std::vector<Window> children(kids, kids + n);
   if (kids) XFree(kids);
+  if (visited) visited->insert(visited->end(), children.begin(), children.end());
   for (Window c : children) {
     if (!Cardinals(d, c, wm_state, wm_state).empty()) return c;
   }
   for (Window c : children) {
-    if (Window found = FindClient(d, c, depth + 1)) return found;
+    if (Window found = FindClient(d, c, depth + 1, visited)) return found;
   }
   return 0;
 }
@@ -132,7 +137,129 @@ bool Describe(Display* d, Window frame, Window client, const XWindowAttributes& 
 
 }  // namespace
 
+namespace {
+
+// A capture reads the window list several times (7 to 10 ms of round trips
+// each), so one list is reused while nothing it was read from can have
+// changed: a connection of its own selects structure and property events on
+// the root, on every top-level window and on every window the client search
+// looked at, and any event at all drops the copy. The copy is also never
+// older than 100 ms, and a list read while new windows were still being
+// watched is not kept (an event could have been missed before the selection).
+class ListWatch {
+ public:
+  // The kept list, when still valid; `generation` identifies the state the
+  // caller will read against.
+  bool Take(std::vector<WindowInfo>* out, uint64_t* generation) {
+    std::lock_guard<std::mutex> l(mu_);
+    Drain();
+    *generation = generation_;
+    if (!kept_ || std::chrono::steady_clock::now() - kept_at_ > kMaxAge) return false;
+    *out = *kept_;
+    return true;
+  }
+
+  // Keeps `list`, read since Take answered `generation`, when no event came
+  // meanwhile and every window it was read from was already watched.
+  void Keep(const std::vector<WindowInfo>& list, const std::vector<Window>& read_from,
+            uint64_t generation) {
+    std::lock_guard<std::mutex> l(mu_);
+    if (!Open()) return;
+    bool fresh = true;
+    {
+      ErrorTrap trap(own_);
+      if (watched_.size() > kMaxWatched) {
+        watched_.clear();
+        fresh = false;
+      }
+      for (Window w : read_from) {
+        if (!watched_.insert(w).second) continue;
+        XSelectInput(own_, w, StructureNotifyMask | SubstructureNotifyMask | PropertyChangeMask);
+        fresh = false;
+      }
+      XSync(own_, False);  // the selections hold from here on
+    }
+    Drain();
+    if (!fresh || generation != generation_ || dead_) return;
+    kept_ = list;
+    kept_at_ = std::chrono::steady_clock::now();
+  }
+
+ private:
+  static constexpr auto kMaxAge = std::chrono::milliseconds(100);
+  static constexpr size_t kMaxWatched = 4096;
+
+  static void OnIoExit(Display*, void* self) { static_cast<ListWatch*>(self)->dead_ = true; }
+
+  bool Open() {
+    if (own_ && !dead_) return true;
+    // A lost connection is left open (Xlib cannot close it cleanly); a new
+    // one watches everything again.
+    own_ = XOpenDisplay(nullptr);
+    dead_ = false;
+    watched_.clear();
+    kept_.reset();
+    ++generation_;
+    if (!own_) return false;
+    XSetIOErrorExitHandler(own_, OnIoExit, this);
+    ErrorTrap trap(own_);
+    Window root = DefaultRootWindow(own_);
+    XSelectInput(own_, root, SubstructureNotifyMask | PropertyChangeMask);
+    watched_.insert(root);
+    XSync(own_, False);
+    return !dead_;
+  }
+
+  // Any event on a watched window (or a lost connection) ends the kept list.
+  void Drain() {
+    if (!own_ || dead_) {
+      kept_.reset();
+      return;
+    }
+    ErrorTrap trap(own_);
+    bool changed = false;
+    while (!dead_ && XEventsQueued(own_, QueuedAfterReading) > 0) {
+      XEvent e;
+      XNextEvent(own_, &e);
+      changed = true;
+    }
+    if (changed || dead_) {
+      kept_.reset();
+      ++generation_;
+    }
+  }
+
+  std::mutex mu_;
+  Display* own_ = nullptr;
+  bool dead_ = false;
+  std::unordered_set<Window> watched_;
+  std::optional<std::vector<WindowInfo>> kept_;
+  std::chrono::steady_clock::time_point kept_at_;
+  uint64_t generation_ = 0;
+};
+
+ListWatch& Watch() {
+  static auto* watch = new ListWatch();  // never destroyed: callers may outlive statics
+  return *watch;
+}
+
+std::vector<WindowInfo> ReadWindows(Display* d, std::vector<Window>* read_from);
+
+}  // namespace
+
 std::vector<WindowInfo> ListWindows(Display* d) {
+  std::vector<WindowInfo> out;
+  uint64_t generation = 0;
+  if (Watch().Take(&out, &generation)) return out;
+  std::vector<Window> read_from;
+  out = ReadWindows(d, &read_from);
+  Watch().Keep(out, read_from, generation);
+  return out;
+}
+
+namespace {
+
+std::vector<WindowInfo> ReadWindows(Display* d, std::vector<Window>* read_from) {
   std::vector<WindowInfo> out;
   Window root = DefaultRootWindow(d), r, p, *kids = nullptr;
   unsigned int n = 0;
@@ -143,6 +270,7 @@ std::vector<WindowInfo> ListWindows(Display* d) {
   std::vector<Window> tops(kids, kids + n);
   if (kids) XFree(kids);
   std::reverse(tops.begin(), tops.end());  // XQueryTree answers bottom to top
+  read_from->insert(read_from->end(), tops.begin(), tops.end());
   auto managed = ManagedClients(d);
   for (Window top : tops) {
     XWindowAttributes a;
@@ -157,7 +285,7 @@ std::vector<WindowInfo> ListWindows(Display* d) {
       if (a.map_state != IsViewable) continue;
       client = top;
     } else {
-      client = FindClient(d, top, 0);
+      client = FindClient(d, top, 0, read_from);
       if (!client) {
         // Without a window manager, a top-level window with an owner is a client.
         if (!managed.empty() || WindowPid(d, top) <= 0) continue;
@@ -169,6 +297,8 @@ std::vector<WindowInfo> ListWindows(Display* d) {
   }
   return out;
 }
+
+}  // namespace
 
 std::optional<WindowInfo> FindWindow(Display* d, Window client) {
   if (client == 0) return std::nullopt;

@@ -91,6 +91,31 @@ test.describe('x11 windows and displays', { skip }, () => {
     assert.deepStrictEqual(moved.slice(2), w.bounds.slice(2));
   });
 
+  test('the window server\'s list read right after another client changed a window shows the change', () => {
+    // Lists are reused between reads while no window changed: a change made
+    // by another client must end that at once, not after the reuse expires.
+    const [w] = addon.listWindows(editor);
+    const id = String(w.window_id);
+    const probe = () => addon.screenCaptureProbeWindows().find((p) => p.windowId === w.window_id);
+    const title = probe().title;
+    try {
+      for (const name of ['Renamed once', 'Renamed twice']) {
+        probe();
+        run('xdotool', ['set_window', '--name', name, id]);
+        assert.strictEqual(probe().title, name);
+      }
+      for (const [dx, dy] of [[30, 20], [-30, -20]]) {
+        const before = probe().bounds;
+        run('xdotool', ['windowmove', '--sync', id, String(before.x + dx), String(before.y + dy)]);
+        const [x, y, width, height] = outerBounds(w.window_id);
+        assert.deepStrictEqual(probe().bounds, { x, y, width, height });
+        assert.notDeepStrictEqual(probe().bounds, before);
+      }
+    } finally {
+      run('xdotool', ['set_window', '--name', title, id]);
+    }
+  });
+
   test('the window image matches xwd of the same window pixel for pixel, and covering it changes nothing', async () => {
     // The factory stays active, so the editor draws no blinking caret and
     // its frame keeps the inactive look through every read.
