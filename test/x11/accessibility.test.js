@@ -151,7 +151,11 @@ test.describe('x11 accessibility over AT-SPI', { skip }, () => {
 
     assert.deepStrictEqual(addon.performAction(box.ref, 'AXNoSuchAction'), { ok: false, axError: 'action_unsupported' });
 
-    const hit = addon.elementAtPoint(cx, cy);
+    // GTK may answer the point with the window itself for a moment while it
+    // redraws the toggled box: poll, bounded.
+    let hit = null;
+    waitFor(() => (hit = addon.elementAtPoint(cx, cy)) && hit.role === 'AXCheckBox', 3000,
+      'the hit-test to answer the check box');
     assert.strictEqual(hit.role, 'AXCheckBox');
     assert.strictEqual(hit.title, 'checkbutton');
     assert.deepStrictEqual(hit.bounds, box.bounds);
