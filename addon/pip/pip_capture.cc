@@ -35,7 +35,6 @@ constexpr int64_t kNonLeadScreenshotSpacingNs = 1000 * kMs;
 constexpr int64_t kSourceRectFlipSpacingNs = 2000 * kMs;
 constexpr int kInFlightGiveUpTicks = 20;
 constexpr int kRefreshAfterFailures = 10;
-constexpr int kStopAfterFailures = 30;
 constexpr int kStopAfterIdentityFailures = 3;
 constexpr int kMaxSourceRectFlips = 2;
 
@@ -107,7 +106,7 @@ void KvPipController::noteDisplayLinkFrameFailureForGeneration(uint64_t g, bool 
   int64_t last = last_valid_frame_time_ns_.load();
   bool recent = last == 0 || nowNs() - last < kStaleFrameNs;
   if (immediate || n - 1 >= 9 || !recent) requestHideForGeneration(g);
-  if (n == kStopAfterFailures)
+  if (n == kPipStopAfterCaptureFailures)
     stopAndRemoveOnMain(g, PipFormat("persistent PiP capture failures; stopping wid=%u failures=%d",
                                      window_id_, n));
 }

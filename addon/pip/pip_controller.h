@@ -23,6 +23,8 @@ namespace pip {
 
 // Process-wide capture budgets and the legacy diagnostics.
 inline constexpr int kMaxVerifiedOutstandingCaptures = 8;
+// Failed or blank frames in a row that stop a panel.
+inline constexpr int kPipStopAfterCaptureFailures = 30;
 extern std::atomic<bool> g_legacyCaptureActive;
 extern std::atomic<uint64_t> g_legacyCaptureAttempts;
 extern std::atomic<uint64_t> g_legacyCaptureCompletions;

@@ -175,8 +175,8 @@ bool PipInteractionFixtures::TimeoutDrainRecovery() {
     // The agent's own gesture went quiet a second ago.
     i->s_.drain_last_event_ns -= 1'000'000'000;
   }
-  bool kept_while_button_held = true;
-  if (platform::Get().event_taps().LeftButtonDown()) kept_while_button_held = false;
+  // With the button held the drain would rightly go on.
+  bool button_up = !platform::Get().event_taps().LeftButtonDown();
   i->runDrainCheck(g);
   bool retired;
   {
@@ -184,7 +184,7 @@ bool PipInteractionFixtures::TimeoutDrainRecovery() {
     retired = i->s_.state == 0 && !i->s_.draining && !i->s_.dragging;
   }
   i->start();
-  return draining && kept_while_button_held && retired && i->generation() > g;
+  return draining && button_up && retired && i->generation() > g;
 }
 
 }  // namespace pip

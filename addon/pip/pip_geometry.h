@@ -10,6 +10,11 @@
 
 namespace pip {
 
+// Whether `p` lies in `r` (left and top edges inclusive).
+inline bool PipRectContains(const platform::Rect& r, platform::Point p) {
+  return p.x >= r.x && p.y >= r.y && p.x < r.x + r.width && p.y < r.y + r.height;
+}
+
 inline constexpr double kDefaultBoxWidth = 360;
 inline constexpr double kDefaultBoxHeight = 240;
 inline constexpr double kUnknownSourceWidth = 16;

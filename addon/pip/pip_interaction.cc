@@ -309,7 +309,6 @@ void PipInteraction::republish() {
 void PipInteraction::hide() {
   auto panel = panel_.lock();
   visibility_epoch_++;
-  bool retire = false;
   {
     std::lock_guard<std::mutex> l(mu_);
     s_.visible = false;
@@ -322,10 +321,8 @@ void PipInteraction::hide() {
       s_.state = 0;
       clearTransientUnlocked();
       if (s_.tap) s_.tap->Wake();
-      retire = true;
     }
   }
-  (void)retire;
   if (!panel) return;
   PipStackSetPublishedBounds(panel.get(), platform::Rect{}, false);
   if (panel->panelWindow()) platform::Get().surfaces().SetIgnoresMouse(panel->panelWindow(), true);

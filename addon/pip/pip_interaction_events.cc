@@ -29,12 +29,8 @@ constexpr int64_t kDrainSourceGoneNs = 5'000'000'000;
 constexpr int64_t kDrainLocalQuietNs = 750'000'000;
 constexpr size_t kIssuedTokensKept = 8;
 
-bool Contains(const platform::Rect& r, platform::Point p) {
-  return p.x >= r.x && p.x < r.x + r.width && p.y >= r.y && p.y < r.y + r.height;
-}
-
 bool InCloseHotZone(const platform::Rect& r, platform::Point p) {
-  return Contains(r, p) && p.x >= r.x + r.width - kCloseHotZone && p.y < r.y + kCloseHotZone;
+  return PipRectContains(r, p) && p.x >= r.x + r.width - kCloseHotZone && p.y < r.y + kCloseHotZone;
 }
 
 bool SourceExists(pid_t pid) {
@@ -170,7 +166,7 @@ TapVerdict PipInteraction::handleDown(const TapEvent& e, uint64_t g, int64_t now
     return TapVerdict::kPass;
   }
   const uint64_t epoch = visibility_epoch_.load();
-  const bool in_bounds = s_.panel_bounds_valid && Contains(s_.panel_bounds, p);
+  const bool in_bounds = s_.panel_bounds_valid && PipRectContains(s_.panel_bounds, p);
   bool direct = false, cached = false, handoff = false;
   if (tagged) {
     direct = s_.reservation_valid && s_.reservation_token == e.source_user_data &&
@@ -180,9 +176,9 @@ TapVerdict PipInteraction::handleDown(const TapEvent& e, uint64_t g, int64_t now
   } else {
     int64_t age = now - s_.sample_time_ns;
     cached = s_.sample_valid && age <= kSampleMaxAgeNs && s_.sample_window == s_.panel_window_id &&
-             Contains(s_.panel_bounds, s_.sample_point);
+             PipRectContains(s_.panel_bounds, s_.sample_point);
     handoff = s_.handoff_valid && s_.handoff_generation == g && s_.handoff_epoch == epoch &&
-              Contains(s_.handoff_bounds, p) && s_.handoff_bounds.x == s_.panel_bounds.x &&
+              PipRectContains(s_.handoff_bounds, p) && s_.handoff_bounds.x == s_.panel_bounds.x &&
               s_.handoff_bounds.y == s_.panel_bounds.y;
   }
   l.unlock();

@@ -10,7 +10,7 @@ namespace pip {
 
 namespace {
 
-constexpr int kFixtureFailures = 29;  // one below the stop budget
+constexpr int kFixtureFailures = kPipStopAfterCaptureFailures - 1;
 
 platform::Image TestFrame(double width, double height) {
   auto bmp = std::make_shared<platform::Bitmap>();

@@ -50,10 +50,6 @@ struct GhostSignature {
 std::mutex g_pipGhostSignatureMutex;
 std::map<pid_t, GhostSignature>* g_pipGhostSignatureCache = new std::map<pid_t, GhostSignature>();
 
-bool Contains(const platform::Rect& r, platform::Point p) {
-  return p.x >= r.x && p.x < r.x + r.width && p.y >= r.y && p.y < r.y + r.height;
-}
-
 bool HelperIdentity(pid_t pid) {
   auto& p = platform::Get();
   auto app = p.workspace().RunningApplicationWithPid(pid);
@@ -116,7 +112,7 @@ bool CopyInteractiveWindowsAtPoint(platform::Point point, uint32_t excluded,
     int64_t number = 0, owner = 0, layer = 0;
     platform::Rect bounds;
     if (!addon::CopyDictionaryInt64(*d, platform::kWindowNumber, &number) || number <= 0 ||
-        !addon::CopyDictionaryBounds(*d, platform::kWindowBounds, &bounds) || !Contains(bounds, point))
+        !addon::CopyDictionaryBounds(*d, platform::kWindowBounds, &bounds) || !PipRectContains(bounds, point))
       continue;
     auto id = static_cast<uint32_t>(number);
     if (id == excluded) continue;
@@ -253,7 +249,7 @@ int64_t PipInteraction::prepareSyntheticPointerDown(platform::Point point) {
     std::lock_guard<std::mutex> l(mu_);
     if (s_.dragging) return -1;
     // A point outside the panel cannot be the panel's: no question to ask.
-    if (!s_.panel_bounds_valid || !Contains(s_.panel_bounds, point)) return 0;
+    if (!s_.panel_bounds_valid || !PipRectContains(s_.panel_bounds, point)) return 0;
     panel_id = s_.panel_window_id;
     request = ++s_.synthetic_request_serial;
   }

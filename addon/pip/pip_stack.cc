@@ -3,6 +3,8 @@
 // after it is released.
 #include "pip/pip_stack.h"
 
+#include "pip/pip_geometry.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -25,10 +27,6 @@ std::vector<std::string>* g_pip_dismissed_targets = new std::vector<std::string>
 std::vector<PanelRef>::iterator Find(const PipPanel* panel) {
   return std::find_if(g_pip_stack->begin(), g_pip_stack->end(),
                       [&](const PanelRef& p) { return p.get() == panel; });
-}
-
-bool Contains(const platform::Rect& r, platform::Point p) {
-  return p.x >= r.x && p.y >= r.y && p.x < r.x + r.width && p.y < r.y + r.height;
 }
 
 }  // namespace
@@ -165,7 +163,7 @@ bool PipLeadsStackAtPoint(const PipPanel* panel, platform::Point point) {
   for (const auto& p : *g_pip_stack) {
     if (p.get() == panel) return true;
     auto it = g_pip_published_bounds->find(p.get());
-    if (it != g_pip_published_bounds->end() && it->second.valid && Contains(it->second.rect, point))
+    if (it != g_pip_published_bounds->end() && it->second.valid && PipRectContains(it->second.rect, point))
       return false;
   }
   return false;
