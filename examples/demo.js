@@ -3,12 +3,29 @@
 // with the sample scene (a text editor, a settings app, a file browser).
 // Run with `npm start`; it writes the editor window's capture to
 // out/editor-window.png and the ghost cursor overlay to out/ghost-cursor.png.
+// `KORVO_OZA_PLATFORM=x11 npm start` runs it against the X display DISPLAY names.
 const fs = require('fs');
 const path = require('path');
-const addon = require('..');
-const sim = require('../sim');
+const platform = require('../platform');
 
 const heading = (text) => console.log(`\n== ${text} ==`);
+
+// The desktop first: which backend, and what works on it.
+let desktop;
+try {
+  desktop = platform.describe();
+} catch (err) {
+  console.error(err.message);
+  process.exit(1);
+}
+heading(`desktop: ${desktop.backend}`);
+console.log(Object.entries(desktop.facts).map(([k, v]) => `${k}: ${v}`).join('; '));
+for (const [name, c] of Object.entries(desktop.capabilities)) {
+  console.log(`  ${name.padEnd(27)} ${c.status}${c.reason ? ` (${c.reason})` : ''}`);
+}
+
+const addon = require('..');
+const sim = require('../sim');
 
 function printTree(elements, depth = 0, budget = { lines: 40 }) {
   for (const e of elements) {
@@ -127,11 +144,7 @@ const main0 = (windows) => windows.find((w) => w.main) || windows[0];
 // KORVO_OZA_PLATFORM=x11: the same exports against the real X desktop named
 // by DISPLAY (for example one from scripts/desktop-up.sh).
 async function mainX11() {
-  if (sim.backendName() !== 'x11') {
-    console.error('no X display could be opened (DISPLAY); start one with: bash scripts/desktop-up.sh DIR && . DIR/env');
-    process.exit(1);
-  }
-  console.log(`platform backend: x11 on ${process.env.DISPLAY}; accessibility bus reachable: ${addon.isTrusted()}; ` +
+  console.log(`accessibility bus reachable: ${addon.isTrusted()}; ` +
     `screen recording: ${addon.screenCaptureStatus()}`);
 
   heading('applications');
@@ -173,10 +186,10 @@ async function mainX11() {
 }
 
 async function main() {
-  if (process.env.KORVO_OZA_PLATFORM === 'x11') return mainX11();
+  if (desktop.backend === 'x11') return mainX11();
   sim.reset();
   sim.loadSampleScene();
-  console.log(`platform backend: ${sim.backendName()}; accessibility trusted: ${addon.isTrusted()}; ` +
+  console.log(`accessibility trusted: ${addon.isTrusted()}; ` +
     `screen recording: ${addon.screenCaptureStatus()}`);
 
   heading('applications');

@@ -1,6 +1,7 @@
 'use strict';
 // Which tools of the table the server offers: those with a handler whose
-// needed exports are all built, and registering them on an McpServer.
+// needed exports are all built and whose facilities the desktop has, and
+// registering them on an McpServer.
 const { z } = require('zod');
 
 // An export that is not built throws "<name> is not implemented yet" on every
@@ -19,9 +20,17 @@ function isBuilt(addon, name) {
   }
 }
 
+// The facilities of `names` the desktop lacks, each with its status and reason.
+function lacking(desktop, names) {
+  return names
+    .map((n) => ({ name: n, ...(desktop.capabilities[n] || { status: 'not_built', reason: 'unknown facility' }) }))
+    .filter((c) => c.status !== 'available');
+}
+
 // Splits the table into the tools offered and the ones waiting, with the
-// exports each waiting tool still lacks (or that it lacks a handler).
-function selectTools(addon, tools) {
+// exports each waiting tool still lacks (or that it lacks a handler), and
+// the tools the desktop cannot serve, with the facilities it lacks.
+function selectTools(addon, tools, desktop = require('../platform').describe()) {
   const built = new Map();
   const builtNow = (name) => {
     if (!built.has(name)) built.set(name, isBuilt(addon, name));
@@ -29,12 +38,27 @@ function selectTools(addon, tools) {
   };
   const offered = [];
   const waiting = [];
+  const unserved = [];
   for (const tool of tools) {
     const missing = tool.needs.filter((n) => !builtNow(n));
-    if (missing.length === 0 && tool.run) offered.push(tool);
-    else waiting.push({ name: tool.name, missing, handler: !!tool.run });
+    const absent = lacking(desktop, tool.facilities || []);
+    if (missing.length !== 0 || !tool.run) waiting.push({ name: tool.name, missing, handler: !!tool.run });
+    else if (absent.length !== 0) unserved.push({ name: tool.name, facilities: absent });
+    else offered.push(tool);
   }
-  return { offered, waiting };
+  return { offered, waiting, unserved };
+}
+
+// A tool's pid form on a desktop that lacks one of its facilities: refused
+// before any call, with the reason and the form that does work.
+function pidFormRefusal(tool, args, desktop) {
+  if (args.pid === undefined || !tool.pidFacilities) return null;
+  const absent = lacking(desktop, tool.pidFacilities);
+  if (absent.length === 0) return null;
+  const why = absent.map((c) => `${c.name} is ${c.status.replace('_', ' ')} on ${desktop.backend}` +
+    (c.reason ? ` (${c.reason})` : '')).join('; ');
+  return `${tool.name} with a pid cannot work on this desktop: ${why}. ` +
+    'Leave out pid to act through the system on the frontmost application (activate_app first).';
 }
 
 function toContent(result) {
@@ -43,7 +67,7 @@ function toContent(result) {
 
 // Registers the offered tools; unknown input keys are schema errors, so a
 // misspelt argument is reported instead of silently ignored.
-function registerTools(server, addon, tools) {
+function registerTools(server, addon, tools, desktop) {
   for (const tool of tools) {
     server.registerTool(
       tool.name,
@@ -52,9 +76,13 @@ function registerTools(server, addon, tools) {
         inputSchema: z.object(tool.input).strict(),
         annotations: tool.annotations,
       },
-      async (args) => toContent(await tool.run(addon, args))
+      async (args) => {
+        const refusal = pidFormRefusal(tool, args, desktop);
+        if (refusal) return { content: [{ type: 'text', text: refusal }], isError: true };
+        return toContent(await tool.run(addon, args, desktop));
+      }
     );
   }
 }
 
-module.exports = { isBuilt, selectTools, registerTools };
+module.exports = { isBuilt, selectTools, registerTools, pidFormRefusal };

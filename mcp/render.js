@@ -131,4 +131,14 @@ function renderSnapshot(snap, { maxChars, raw }) {
   return answer(own, app);
 }
 
-module.exports = { quote, answer, rect, flags, renderSnapshot };
+// The desktop's backend, facts and capability table, one facility a line.
+function renderDesktop(desktop) {
+  const facts = Object.entries(desktop.facts).map(([k, v]) => `${k}=${quote(v)}`).join(', ');
+  const lines = [`desktop: ${desktop.backend}${facts ? ` (${facts})` : ''}`];
+  for (const [name, c] of Object.entries(desktop.capabilities)) {
+    lines.push(`- ${name}: ${c.status.replace('_', ' ')}${c.reason ? `: ${c.reason}` : ''}`);
+  }
+  return lines.join('\n');
+}
+
+module.exports = { quote, answer, rect, flags, renderSnapshot, renderDesktop };

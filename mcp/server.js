@@ -15,7 +15,9 @@ const SAMPLE_SCENE = path.join(__dirname, '..', 'test', 'fixtures', 'sample-scen
 const USAGE = `usage: automation-mcp [--scene FILE | --no-scene]
 
 Serves the automation add-on's tools over stdio (Model Context Protocol).
-KORVO_OZA_PLATFORM selects the desktop backend, as for the add-on.
+KORVO_OZA_PLATFORM selects the desktop backend, as for the add-on: "sim" for
+the simulated desktop, "x11" for the X display named by DISPLAY; unset, the
+session's own desktop. Tools the desktop cannot serve are not offered.
 On the simulated desktop:
   --scene FILE   load this scene (default: the sample scene)
   --no-scene     start with an empty desktop
@@ -59,11 +61,11 @@ function loadScene(scene, log) {
   if (scene) sim.loadScene(fs.readFileSync(scene, 'utf8'));
 }
 
-function createServer(addon, tools = TOOLS) {
+function createServer(addon, tools = TOOLS, desktop = require('../platform').describe()) {
   const server = new McpServer({ name: 'automation-mcp', version }, { instructions: INSTRUCTIONS });
-  const { offered, waiting } = selectTools(addon, tools);
-  registerTools(server, addon, offered);
-  return { server, offered, waiting };
+  const { offered, waiting, unserved } = selectTools(addon, tools, desktop);
+  registerTools(server, addon, offered, desktop);
+  return { server, offered, waiting, unserved, desktop };
 }
 
 async function main(argv, log = (line) => process.stderr.write(`${line}\n`)) {
@@ -76,10 +78,15 @@ async function main(argv, log = (line) => process.stderr.write(`${line}\n`)) {
   console.log = console.info = (...args) => log(args.join(' '));
   const addon = require('..');
   loadScene(opts.scene, log);
-  const { server, waiting } = createServer(addon);
+  const { server, waiting, unserved, desktop } = createServer(addon);
+  log(`automation-mcp: driving the ${desktop.backend} desktop`);
   for (const w of waiting) {
     log(`automation-mcp: ${w.name} not offered: ` +
       (w.missing.length ? `waits for ${w.missing.join(', ')}` : 'no handler yet'));
+  }
+  for (const u of unserved) {
+    log(`automation-mcp: ${u.name} not offered: this desktop lacks ` +
+      u.facilities.map((c) => `${c.name} (${c.status})`).join(', '));
   }
   const transport = new StdioServerTransport();
   // The client closing stdin ends the session: input in flight is stopped.

@@ -1,15 +1,17 @@
 'use strict';
-// The tool table: each tool names the add-on exports it calls (`needs`), its
-// input schema and a handler that calls those exports and renders their
-// answer. The server registers a tool only when every export it needs is
-// built, so a tool listed here without a handler, or whose exports still
-// throw "... is not implemented yet", simply is not offered.
+// The tool table: each tool names the add-on exports it calls (`needs`), the
+// desktop facilities it cannot work without (`facilities`) and those its pid
+// form needs on top (`pidFacilities`), its input schema and a handler that
+// calls those exports and renders their answer. The server registers a tool
+// only when every export it needs is built and every facility is available on
+// the desktop it drives (require('automation-addon/platform')); a pid form
+// whose facility is missing is refused with the reason before any call.
 //
 // Handlers decide nothing the add-on decides: argument limits, key names,
 // token validity and every refusal come from the add-on's own answers, which
 // are passed on with the export's name so the agent can tell what said no.
 const { z } = require('zod');
-const { quote, answer, rect, flags, renderSnapshot } = require('./render');
+const { quote, answer, rect, flags, renderSnapshot, renderDesktop } = require('./render');
 
 const DEFAULT_MAX_CHARS = 16000;
 
@@ -72,6 +74,7 @@ const TOOLS = [
   {
     name: 'list_apps',
     needs: ['listApplications'],
+    facilities: ['applications'],
     description: 'Lists the running applications: pid, bundle id, name, and which one is active (frontmost).',
     input: {},
     annotations: { readOnlyHint: true },
@@ -86,6 +89,7 @@ const TOOLS = [
   {
     name: 'list_windows',
     needs: ['listWindows', 'screenCaptureProbeWindows'],
+    facilities: ['window_list'],
     description:
       "Lists one application's windows (with pid: accessibility windows with title, bounds, main/focused) " +
       'or, without pid, every on-screen window of every application with its owner.',
@@ -121,6 +125,7 @@ const TOOLS = [
   {
     name: 'snapshot',
     needs: ['captureAppAsync', 'ackCaptureEpoch'],
+    facilities: ['accessibility'],
     description:
       "Captures one application's accessibility tree (its focused window, or window_id) as indented lines: " +
       'ref, role, title, value and flags per element. Act on elements by their ref. The text is cut at ' +
@@ -148,6 +153,7 @@ const TOOLS = [
   {
     name: 'release',
     needs: ['releaseCaptureEpoch'],
+    facilities: ['accessibility'],
     description: "Releases a snapshot (pid and epoch from its header): its refs stop working and the add-on's hold on its elements ends.",
     input: { pid, epoch: z.number().int().describe('the snapshot epoch') },
     annotations: { idempotentHint: true },
@@ -161,6 +167,7 @@ const TOOLS = [
   {
     name: 'click',
     needs: ['performAction', 'clickElementAtPoint'],
+    facilities: ['element_actions'],
     description:
       'Clicks an element: by ref (its press action), or by screen point x/y (the element there is pressed; ' +
       'count 1..3, pid: the application expected there).',
@@ -190,6 +197,7 @@ const TOOLS = [
   {
     name: 'set_value',
     needs: ['setValue'],
+    facilities: ['element_actions'],
     description: "Sets an element's value (a text field's text, for instance) by ref.",
     input: { ref, value: z.string() },
     run(addon, args) {
@@ -199,6 +207,8 @@ const TOOLS = [
   {
     name: 'type_text',
     needs: ['typeTextToPidVerified', 'typeTextGlobal', 'applicationInfo'],
+    facilities: ['global_keyboard'],
+    pidFacilities: ['keyboard_to_process'],
     description:
       'Types text: with pid into that application without activating it (window_id: to that window, in the ' +
       'background), else to the frontmost application.',
@@ -217,6 +227,8 @@ const TOOLS = [
   {
     name: 'press_key',
     needs: ['pressKeyToPidVerified', 'pressKeyGlobal', 'applicationInfo'],
+    facilities: ['global_keyboard'],
+    pidFacilities: ['keyboard_to_process'],
     description:
       'Presses a key chord such as "cmd+s", "shift+tab" or "return": with pid to that application ' +
       '(window_id: to that window), else to the frontmost application.',
@@ -240,6 +252,8 @@ const TOOLS = [
   {
     name: 'screenshot',
     needs: ['captureWindowImage', 'captureWindowImageVerifiedAsync', 'applicationInfo'],
+    facilities: ['window_images'],
+    pidFacilities: ['capture_streams'],
     description:
       'Captures a window as an image. With pid the window must belong to that application (and its bounds on ' +
       'screen are reported).',
@@ -273,6 +287,7 @@ const TOOLS = [
   {
     name: 'launch_app',
     needs: ['openApplicationInBackgroundAsync'],
+    facilities: ['applications'],
     description: 'Opens an installed application in the background (by bundle id or name) and answers its pid.',
     input: { bundle_id: z.string().optional(), name: z.string().optional() },
     async run(addon, args) {
@@ -286,6 +301,7 @@ const TOOLS = [
   {
     name: 'activate_app',
     needs: ['activateApplication', 'activateWindow', 'applicationInfo'],
+    facilities: ['applications'],
     description: 'Brings an application to the front (window_id: that window of it).',
     input: { pid, window_id: windowId.optional(), bundle_id: bundleId.optional() },
     run(addon, args) {
@@ -301,17 +317,33 @@ const TOOLS = [
   {
     name: 'check_permissions',
     needs: ['isTrusted', 'screenCaptureStatus'],
+    facilities: [],
     description: 'Tells whether this process may use accessibility (snapshots, actions, input) and screen recording (screenshots).',
     input: {},
     annotations: { readOnlyHint: true },
-    run(addon) {
-      return `accessibility: ${addon.isTrusted() ? 'trusted' : 'not trusted'}; ` +
-        `screen recording: ${addon.screenCaptureStatus()}.`;
+    run(addon, args, desktop) {
+      return `desktop: ${desktop.backend}; accessibility: ${addon.isTrusted() ? 'trusted' : 'not trusted'}; ` +
+        `screen recording: ${addon.screenCaptureStatus()}. describe_desktop lists what works on this desktop.`;
+    },
+  },
+  {
+    name: 'describe_desktop',
+    needs: [],
+    facilities: [],
+    description:
+      'Names the desktop this server drives (the simulated one or a real display) and lists what works there: ' +
+      'each facility available, unavailable on this desktop (with why) or not built yet.',
+    input: {},
+    annotations: { readOnlyHint: true },
+    run(addon, args, desktop) {
+      return renderDesktop(desktop);
     },
   },
   {
     name: 'scroll',
     needs: ['scrollAt', 'scrollToPid'],
+    facilities: ['global_mouse'],
+    pidFacilities: ['mouse_to_process'],
     description:
       'Scrolls at a screen point (global, top-left points) by 1 to 100 pixels: with pid inside that ' +
       'application without activating it or moving the pointer, else whatever is under the point.',
@@ -336,6 +368,8 @@ const TOOLS = [
   {
     name: 'drag',
     needs: ['dragAsync', 'dragToPid'],
+    facilities: ['global_mouse'],
+    pidFacilities: ['mouse_to_process'],
     description:
       'Drags with a mouse button from one screen point to another (global, top-left points), in ten steps: ' +
       'with pid inside that application without activating it, else through the system.',

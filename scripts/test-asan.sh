@@ -12,6 +12,6 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS="suppressions=$PWD/test/lsan.supp"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j2
 LD_PRELOAD="$ASAN_LIB $UBSAN_LIB" ASAN_OPTIONS=detect_leaks=0:new_delete_type_mismatch=0 \
-  AUTOMATION_ADDON_BUILD_DIR=build-asan node --test --test-concurrency=2 test/*.test.js
+  KORVO_OZA_PLATFORM=sim AUTOMATION_ADDON_BUILD_DIR=build-asan node --test --test-concurrency=2 test/*.test.js
 LD_PRELOAD="$ASAN_LIB $UBSAN_LIB" ASAN_OPTIONS=detect_leaks=0:new_delete_type_mismatch=0 \
   AUTOMATION_ADDON_BUILD_DIR=build-asan bash scripts/test-x11.sh

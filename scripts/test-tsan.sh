@@ -22,7 +22,7 @@ trap 'exit 130' INT TERM HUP
 export TSAN_OPTIONS="suppressions=$PWD/test/tsan.supp:log_path=$LOGS/tsan:log_exe_name=1:exitcode=0:halt_on_error=0:second_deadlock_stack=1:history_size=4:ignore_noninstrumented_modules=1"
 status=0
 ctest --test-dir build-tsan --output-on-failure -j2 || status=1
-LD_PRELOAD="$TSAN_LIB" AUTOMATION_ADDON_BUILD_DIR=build-tsan \
+LD_PRELOAD="$TSAN_LIB" KORVO_OZA_PLATFORM=sim AUTOMATION_ADDON_BUILD_DIR=build-tsan \
   node --test --test-concurrency=2 test/*.test.js || status=1
 KORVO_TEST_PRELOAD="$TSAN_LIB" AUTOMATION_ADDON_BUILD_DIR=build-tsan bash scripts/test-x11.sh || status=1
 node scripts/tsan-reports.js "$LOGS" || status=1

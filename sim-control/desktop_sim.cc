@@ -60,9 +60,16 @@ Napi::Value SurfaceImage(const Napi::CallbackInfo& info) {
   return ImageObject(env, img);
 }
 
-// backendName() -> the active backend's name ("sim")
+// backendName() -> the active backend's name ("sim", "x11"); throws the
+// selection error when there is no desktop to drive.
 Napi::Value BackendName(const Napi::CallbackInfo& info) {
-  return Napi::String::New(info.Env(), platform::Get().Name());
+  std::string error;
+  platform::Platform* p = platform::TryGet(&error);
+  if (!p) {
+    Napi::Error::New(info.Env(), error).ThrowAsJavaScriptException();
+    return info.Env().Undefined();
+  }
+  return Napi::String::New(info.Env(), p->Name());
 }
 
 Napi::Object Init(Napi::Env env, Napi::Object exports) {

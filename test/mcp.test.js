@@ -109,11 +109,20 @@ test.describe('the tool server on the sample scene', () => {
   test('offers every tool, with closed schemas', async () => {
     const { tools } = await s.client.listTools();
     assert.deepStrictEqual(tools.map((t) => t.name).sort(), [
-      'activate_app', 'check_permissions', 'click', 'drag', 'launch_app', 'list_apps', 'list_windows',
-      'press_key', 'release', 'screenshot', 'scroll', 'set_value', 'snapshot', 'type_text',
+      'activate_app', 'check_permissions', 'click', 'describe_desktop', 'drag', 'launch_app', 'list_apps',
+      'list_windows', 'press_key', 'release', 'screenshot', 'scroll', 'set_value', 'snapshot', 'type_text',
     ]);
     assert.ok(tools.every((t) => t.inputSchema.additionalProperties === false));
     assert.doesNotMatch(s.stderr(), /not offered/);
+    assert.match(s.stderr(), /driving the sim desktop/);
+  });
+
+  test('the desktop is named, with its capability table', async () => {
+    assert.match((await s.call('check_permissions')).text, /^desktop: sim; accessibility: trusted;/);
+    const lines = (await s.call('describe_desktop')).text.split('\n');
+    assert.match(lines[0], /^desktop: sim \(desktop="simulated", os_version="14\.5"\)$/);
+    const { FACILITIES } = require('../platform');
+    assert.deepStrictEqual(lines.slice(1), FACILITIES.map((f) => `- ${f}: available`));
   });
 
   test('scroll and drag post through the system or into one process', async () => {

@@ -7,7 +7,8 @@ const assert = require('node:assert');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const { startWatch } = require('./x11/watch');
+const { spawnSync } = require('node:child_process');
+const { startWatch, WATCH } = require('./x11/watch');
 
 const sceneDirs = [];
 test.after(() => sceneDirs.forEach((d) => fs.rmSync(d, { recursive: true, force: true })));
@@ -107,4 +108,22 @@ test.describe('settings-watch (simulated desktop)', () => {
     await w.next((recs) => recs.length === 0);
     sim.reset();
   });
+});
+
+test('with no desktop to drive it prints nothing, says why and exits with 2', () => {
+  const env = { ...process.env };
+  for (const k of ['KORVO_OZA_PLATFORM', 'DISPLAY', 'WAYLAND_DISPLAY']) delete env[k];
+  const cases = [
+    [{}, 'settings-watch: no desktop to drive: DISPLAY is not set. Start an X session, or set ' +
+      'KORVO_OZA_PLATFORM=sim for the simulated desktop\n'],
+    [{ KORVO_OZA_PLATFORM: 'quartz' }, /^settings-watch: KORVO_OZA_PLATFORM="quartz" names no desktop backend\./],
+    [{ KORVO_OZA_PLATFORM: 'x11', DISPLAY: ':987' }, /the X server named by DISPLAY=:987 does not answer/],
+  ];
+  for (const [extra, why] of cases) {
+    const r = spawnSync(WATCH, ['10'], { env: { ...env, ...extra }, encoding: 'utf8', timeout: 20000 });
+    assert.strictEqual(r.status, 2, JSON.stringify(extra));
+    assert.strictEqual(r.stdout, '');
+    if (typeof why === 'string') assert.strictEqual(r.stderr, why);
+    else assert.match(r.stderr, why);
+  }
 });

@@ -230,7 +230,11 @@ platform::Image CaptureWindowImageViaSC(uint32_t window_id, double timeout_secon
                                         SharedAdmissionLease lease,
                                         std::optional<platform::Rect>* out_frame) {
   auto& p = platform::Get();
-  if (p.workspace().OsVersion() < std::make_pair(14, 0)) return nullptr;
+  // The shareable-content path needs capture streams, and on the platform
+  // with versions, version 14.0 or later.
+  if (!p.Capable(platform::Facility::kCaptureStreams).available()) return nullptr;
+  auto version = p.workspace().OsVersion();
+  if (version && *version < std::make_pair(14, 0)) return nullptr;
   const bool verify = expected_pid >= 1 || !expected_bundle_id.empty();
 
   auto state = std::make_shared<WindowCaptureWaitState>();

@@ -40,10 +40,11 @@ bool Contains(const std::vector<AXElement>& list, const AXElement& el) {
 }
 
 // Platform version 14.2 or later: presentation windows may sit above the
-// window that holds the content.
+// window that holds the content. A desktop without such versions (X11) has
+// no presentation windows: an element's window is its own.
 bool HasPresentationParents() {
-  auto [major, minor] = platform::Get().workspace().OsVersion();
-  return major > 14 || (major == 14 && minor >= 2);
+  auto version = platform::Get().workspace().OsVersion();
+  return version && *version >= std::make_pair(14, 2);
 }
 
 const char* ClassifySurface(const std::string& role, const std::string& identifier,

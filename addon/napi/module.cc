@@ -6,8 +6,10 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "exports.h"
+#include "platform/platform.h"
 #include "main_queue.h"
 
 namespace addon {
@@ -228,6 +230,14 @@ void RegisterPip(napi_env env, napi_value exports) {
 }
 
 napi_value Init(napi_env env, napi_value exports) {
+  // No desktop, no add-on: when the named (or the session's) desktop cannot
+  // be driven, loading fails with what was asked and what to do, instead of
+  // answering every call from a desktop the host did not ask for.
+  std::string no_desktop;
+  if (!platform::TryGet(&no_desktop)) {
+    napi_throw_error(env, nullptr, no_desktop.c_str());
+    return exports;
+  }
   // One load per process: a second environment (a worker thread loading the
   // binary itself) would share process-wide tables bound to the first
   // thread's event loop.

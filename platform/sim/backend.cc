@@ -27,6 +27,15 @@ class Backend : public platform::Platform {
   platform::Surfaces& surfaces() override { return SimSurfaceService(); }
   platform::Pasteboard& pasteboard() override { return SimPasteboardService(); }
   platform::EventTaps& event_taps() override { return SimEventTapService(); }
+  // The simulated desktop models every facility.
+  platform::Capability Capable(platform::Facility) override {
+    return platform::Capability::Available();
+  }
+  platform::Facts DesktopFacts() override {
+    auto [major, minor] = workspace_.OsVersion().value_or(std::make_pair(0, 0));
+    return {{"desktop", "simulated"},
+            {"os_version", std::to_string(major) + "." + std::to_string(minor)}};
+  }
 
  private:
   TimedAccessibility ax_;  // SimAccessibility with a time tally

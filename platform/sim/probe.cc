@@ -69,8 +69,17 @@ platform::Event EventFrom(const Json& j) {
 
 bool RunProbeCommand(const std::string& name, const Json& args, Json* result, std::string* error,
                      bool* handled) {
-  platform::Platform& p = platform::Get();
   *handled = true;
+  // The probe drives whichever backend the process chose; with none there is
+  // nothing to probe (and nothing held to release).
+  std::string no_desktop;
+  platform::Platform* active = platform::TryGet(&no_desktop);
+  if (!active) {
+    if (name == "probe.releaseAll") return true;
+    *error = no_desktop;
+    return false;
+  }
+  platform::Platform& p = *active;
   if (name == "probe.hold" || name == "probe.createApplication" || name == "probe.systemWide") {
     platform::AXElement el = name == "probe.hold"             ? HandleFor(args[0])
                              : name == "probe.systemWide"     ? p.ax().CreateSystemWide()

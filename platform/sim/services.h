@@ -72,7 +72,7 @@ class SimWorkspace : public platform::Workspace {
   uint64_t AddActivationObserver(std::function<void(pid_t)> callback) override;
   void RemoveActivationObserver(uint64_t token) override;
   pid_t SelfPid() override;
-  std::pair<int, int> OsVersion() override;
+  std::optional<std::pair<int, int>> OsVersion() override;
 };
 
 class SimSecurity : public platform::Security {

@@ -269,12 +269,12 @@ void SimWorkspace::RemoveActivationObserver(uint64_t token) {
 
 pid_t SimWorkspace::SelfPid() { return getpid(); }
 
-std::pair<int, int> SimWorkspace::OsVersion() {
+std::optional<std::pair<int, int>> SimWorkspace::OsVersion() {
   World& w = W();
   std::lock_guard<std::mutex> l(w.mu);
   int major = 0, minor = 0;
-  if (sscanf(w.os_version.c_str(), "%d.%d", &major, &minor) < 1) return {14, 5};
-  return {major, minor};
+  if (sscanf(w.os_version.c_str(), "%d.%d", &major, &minor) < 1) return std::make_pair(14, 5);
+  return std::make_pair(major, minor);
 }
 
 }  // namespace sim

@@ -32,6 +32,8 @@ class Backend : public platform::Platform {
   platform::AppLoop& app_loop() override { return app_loop_; }
   platform::Clock& clock() override { return platform::SystemClock(); }
   platform::Log& log() override { return log_; }
+  platform::Capability Capable(platform::Facility f) override { return X11Capable(f); }
+  platform::Facts DesktopFacts() override { return X11Facts(); }
 
  private:
   X11Accessibility ax_;
@@ -133,11 +135,18 @@ std::optional<bool> X11Security::RequestScreenCaptureAccess() { return true; }
 
 // ---- private window-server entries ----
 
+// An entry point is present when this backend answers the facility it
+// serves (X has no libraries of those names to look in): the window
+// event-mask query and its connection id, translated from the windows'
+// selected X events and input shapes. The per-process posts and event records
+// are absent until keyboard and mouse input to a process are built.
 bool X11PrivateApi::Lookup(const char* library_path, const char* symbol) {
-  if (!library_path || !symbol || std::strcmp(library_path, platform::kSkyLightPath) != 0)
-    return false;
-  return std::strcmp(symbol, "SLSMainConnectionID") == 0 ||
-         std::strcmp(symbol, "SLSGetWindowEventMask") == 0;
+  if (!library_path || !symbol) return false;
+  if (std::strcmp(symbol, "SLSMainConnectionID") == 0 ||
+      std::strcmp(symbol, "SLSGetWindowEventMask") == 0) {
+    return X11Capable(platform::Facility::kWindowEventMasks).available();
+  }
+  return false;
 }
 
 void X11PrivateApi::EventPostToPid(pid_t, const platform::Event&) {}

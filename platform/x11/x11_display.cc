@@ -84,7 +84,7 @@ bool DisplayReachable(std::string* why) {
   InstallHandlers();
   Display* d = XOpenDisplay(nullptr);
   if (!d) {
-    if (why) *why = std::string("cannot open display ") + name;
+    if (why) *why = std::string("the X server named by DISPLAY=") + name + " does not answer";
     return false;
   }
   XCloseDisplay(d);

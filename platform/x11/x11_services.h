@@ -15,6 +15,9 @@ namespace x11 {
 // The backend, created on first call; null (with the reason) when no X
 // display can be opened.
 platform::Platform* X11Platform(std::string* why);
+// The backend's capability table and desktop facts (x11_capabilities.cc).
+platform::Capability X11Capable(platform::Facility facility);
+platform::Facts X11Facts();
 
 class X11WindowServer : public platform::WindowServer {
  public:
@@ -50,7 +53,7 @@ class X11Workspace : public platform::Workspace {
   uint64_t AddActivationObserver(std::function<void(pid_t)> callback) override;
   void RemoveActivationObserver(uint64_t token) override;
   pid_t SelfPid() override;
-  std::pair<int, int> OsVersion() override;
+  std::optional<std::pair<int, int>> OsVersion() override;
 
   // Host thread: delivers a change of the active window's pid to observers.
   void NoteActiveWindowChanged();

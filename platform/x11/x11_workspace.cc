@@ -283,6 +283,8 @@ pid_t X11Workspace::SelfPid() { return getpid(); }
 // The capability level this backend implements, in the version numbers the
 // core branches on: window capture and presentation-window walks are taken
 // as on 14.5.
-std::pair<int, int> X11Workspace::OsVersion() { return {14, 5}; }
+// X has no version of the platform the core describes: the core goes by the
+// capability table where it would compare versions.
+std::optional<std::pair<int, int>> X11Workspace::OsVersion() { return std::nullopt; }
 
 }  // namespace x11

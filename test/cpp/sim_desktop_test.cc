@@ -45,7 +45,7 @@ TEST_F(SimDesktopTest, EmptyDesktopHasOneRetinaDisplayAndNoApplications) {
   EXPECT_TRUE(P().ax().IsProcessTrusted(false));
   EXPECT_EQ(P().security().PreflightScreenCaptureAccess(), std::optional<bool>(true));
   EXPECT_EQ(P().workspace().FrontmostApplicationPid(), 0);
-  EXPECT_EQ(P().workspace().OsVersion(), std::make_pair(14, 5));
+  EXPECT_EQ(P().workspace().OsVersion(), std::optional(std::make_pair(14, 5)));
 }
 
 TEST_F(SimDesktopTest, WindowListKeepsOrderFiltersAndMalformedKeys) {

@@ -2,6 +2,7 @@
 // nothing else is, and the built exports have their documented shapes.
 import * as addon from '../..';
 import * as sim from '../../sim';
+import * as platform from '../../platform';
 
 type ExportName = keyof typeof addon;
 const everyName: Record<ExportName, true> = {
@@ -251,3 +252,18 @@ function pipInteractionUsage(): void {
   void ready; void b; void targets; void raced; void taps;
 }
 void pipInteractionUsage;
+
+// The desktop description: statuses and facility names are closed sets.
+function describeDesktop(): void {
+  const d: platform.DesktopDescription = platform.describe();
+  const status: platform.Support = d.capabilities.pasteboard.status;
+  const why: string | undefined = d.capabilities.capture_streams.reason;
+  const names: readonly platform.Facility[] = platform.FACILITIES;
+  const ok: boolean = platform.isAvailable('keyboard_to_process');
+  // @ts-expect-error: not a facility
+  platform.isAvailable('clipboard');
+  // @ts-expect-error: not a status
+  const bad: platform.Support = 'maybe';
+  void status; void why; void names; void ok; void bad;
+}
+void describeDesktop;

@@ -1,9 +1,14 @@
 // The platform seam: one object per backend grouping its services. The active
-// backend is chosen once from KORVO_OZA_PLATFORM ("sim" today; an unknown value
-// falls back to "sim" with one log line).
+// backend is chosen once per process (see ChooseBackend in capabilities.h):
+// the one KORVO_OZA_PLATFORM names, else the session's real desktop. Nothing
+// falls back: when the chosen backend cannot start, there is no backend and
+// TryGet says why.
 #pragma once
 
+#include <string>
+
 #include "platform/accessibility.h"
+#include "platform/capabilities.h"
 #include "platform/app_loop.h"
 #include "platform/clock.h"
 #include "platform/event_taps.h"
@@ -47,9 +52,24 @@ class Platform {
   // Mouse event taps; a backend without them keeps this default, which
   // creates no tap (see event_taps.h).
   virtual EventTaps& event_taps() { return UnavailableEventTaps(); }
+
+  // What this backend can do on its desktop; every backend answers every
+  // facility (see capabilities.h).
+  virtual Capability Capable(Facility facility) = 0;
+  // Facts about the desktop it drives (server vendor, buses reached, ...).
+  virtual Facts DesktopFacts() = 0;
 };
 
-// The active backend (process-wide, created on first use).
+// The active backend (process-wide, chosen and created on first use), or null
+// with `*error` saying what was asked, what is missing and what to do.
+Platform* TryGet(std::string* error);
+
+// The active backend. Only for code that runs after a successful TryGet (the
+// add-on refuses to load without a backend): without one it prints the reason
+// and aborts rather than answer from a desktop nobody asked for.
 Platform& Get();
+
+// Shorthand for Get().Capable(f).available().
+bool Has(Facility facility);
 
 }  // namespace platform

@@ -72,8 +72,10 @@ class Workspace {
 
   // This host process's own pid as the platform sees it.
   virtual pid_t SelfPid() = 0;
-  // The platform's version as (major, minor).
-  virtual std::pair<int, int> OsVersion() = 0;
+  // The platform's version as (major, minor). Absent on a desktop that has no
+  // such version (the x11 backend): the core then branches on the
+  // capability table instead (capabilities.h).
+  virtual std::optional<std::pair<int, int>> OsVersion() = 0;
 };
 
 }  // namespace platform
