@@ -517,7 +517,13 @@ AXError PerformAction(const Element& e, const std::string& action) {
   if (e.IsApp()) return platform::kAXErrorActionUnsupported;
   if (action == "AXRaise" && IsWindowRole(n->role)) return SetWindowAttribute(e, "AXMain", Value(true));
   int index = ActionIndexFor(*n, action);
-  if (index >= 0) return BoolCall(e, On(e, "org.a11y.atspi.Action", "DoAction", {int32_t(index)}));
+  if (index >= 0) {
+    // On a connection of its own: a press that opens a modal dialog keeps
+    // the connection that carried it busy until the dialog closes.
+    Call press = On(e, "org.a11y.atspi.Action", "DoAction", {int32_t(index)});
+    press.own_connection = true;
+    return BoolCall(e, std::move(press));
+  }
   if ((action == "AXIncrement" || action == "AXDecrement") && (n->ifaces & kValue)) {
     std::vector<Call> calls{GetProperty(e.app->bus, e.path, "org.a11y.atspi.Value", "CurrentValue"),
                             GetProperty(e.app->bus, e.path, "org.a11y.atspi.Value", "MinimumIncrement")};

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -187,6 +188,7 @@ struct Bus::Impl {
   std::deque<std::shared_ptr<Batch>> queue;  // under mu
   ChangeListener listener;                   // under mu
   std::map<std::string, std::string> offers;  // bus name -> direct address, under mu
+  std::map<std::string, std::string> addresses;  // every address offered, under mu
   bool connected = false;                    // under mu
   std::chrono::steady_clock::time_point last_attempt;  // under mu
   bool want_connect = true;                  // under mu
@@ -196,6 +198,10 @@ struct Bus::Impl {
   // Thread-owned.
   sd_bus* a11y = nullptr;
   std::map<std::string, sd_bus*> direct;  // bus name -> direct connection
+  // Connections outside `direct`: one call's own, or a dropped one that is
+  // closed once its calls are answered.
+  std::vector<sd_bus*> spare;
+  std::map<sd_bus*, size_t> outstanding;  // calls sent and not answered, per connection
   std::deque<std::shared_ptr<Batch>> active;
   size_t in_flight = 0;
 
@@ -272,10 +278,60 @@ struct Bus::Impl {
     return bus;
   }
 
+  // A connection of its own for one call (see Call::own_connection); null
+  // when the application offers no direct socket.
+  sd_bus* OwnFor(const std::string& name) {
+    std::string address;
+    {
+      std::lock_guard<std::mutex> l(mu);
+      auto it = addresses.find(name);
+      if (it == addresses.end()) return nullptr;
+      address = it->second;
+    }
+    sd_bus* bus = nullptr;
+    if (sd_bus_new(&bus) < 0) return nullptr;
+    if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_start(bus) < 0) {
+      sd_bus_unref(bus);
+      return nullptr;
+    }
+    spare.push_back(bus);
+    return bus;
+  }
+
+  // A shared direct connection that let a call time out may be stuck in the
+  // application (see Call::own_connection): the next call opens a new one,
+  // and this one is closed once its calls have their answers.
+  void DropDirect(sd_bus* bus) {
+    for (auto it = direct.begin(); it != direct.end(); ++it) {
+      if (it->second != bus) continue;
+      std::lock_guard<std::mutex> l(mu);
+      auto a = addresses.find(it->first);
+      if (a != addresses.end()) offers[it->first] = a->second;
+      spare.push_back(bus);
+      direct.erase(it);
+      return;
+    }
+  }
+
+  // Spare connections with no call left, after the processing pass (never
+  // from a callback of the connection itself).
+  void CloseSpare() {
+    for (auto it = spare.begin(); it != spare.end();) {
+      if (outstanding[*it] == 0) {
+        outstanding.erase(*it);
+        sd_bus_flush_close_unref(*it);
+        it = spare.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
   struct Sent {
     Impl* self;
     std::shared_ptr<Batch> batch;
     size_t index;
+    sd_bus* bus;
   };
 
   static int OnReply(sd_bus_message* m, void* userdata, sd_bus_error*) {
@@ -286,11 +342,17 @@ struct Bus::Impl {
       const sd_bus_error* e = sd_bus_message_get_error(m);
       c.error_name = e && e->name ? e->name : "";
       c.err = ErrorFor(c.error_name, sd_bus_message_get_errno(m));
-      if (c.err == platform::kAXErrorCannotComplete) sent->batch->aborted = true;
+      if (c.err == platform::kAXErrorCannotComplete) {
+        sent->batch->aborted = true;
+        if (c.error_name == "org.freedesktop.DBus.Error.Timeout" ||
+            c.error_name == "org.freedesktop.DBus.Error.NoReply")
+          sent->self->DropDirect(sent->bus);
+      }
     } else {
       c.reply = D{};
       c.err = ReadAll(m, &c.reply) < 0 ? platform::kAXErrorFailure : platform::kAXErrorSuccess;
     }
+    --sent->self->outstanding[sent->bus];
     sent->self->Finish(sent->batch);
     delete sent;
     return 0;
@@ -309,7 +371,8 @@ struct Bus::Impl {
     Call& c = b->calls[index];
     bool bus_service = c.dest == kDBusName || c.dest == kRegistryName;
     sd_bus* bus = nullptr;
-    if (!bus_service && c.direct) bus = DirectFor(c.dest);
+    if (!bus_service && c.own_connection) bus = OwnFor(c.dest);
+    if (!bus && !bus_service && c.direct) bus = DirectFor(c.dest);
     bool direct_call = bus != nullptr;
     if (!bus) bus = a11y;
     if (!bus) {
@@ -322,7 +385,7 @@ struct Bus::Impl {
                                            c.path.c_str(), c.iface.c_str(), c.member.c_str());
     for (size_t i = 0; r >= 0 && i < c.args.size(); ++i) r = Append(m, c.args[i]);
     if (r >= 0) {
-      auto* sent = new Sent{this, b, index};
+      auto* sent = new Sent{this, b, index, bus};
       r = sd_bus_call_async(bus, nullptr, m, OnReply, sent, c.timeout_usec);
       if (r < 0) delete sent;
     }
@@ -334,6 +397,7 @@ struct Bus::Impl {
       return;
     }
     ++in_flight;
+    ++outstanding[bus];
     stats->calls.fetch_add(1, std::memory_order_relaxed);
     if (direct_call) stats->direct_calls.fetch_add(1, std::memory_order_relaxed);
   }
@@ -393,12 +457,14 @@ struct Bus::Impl {
       if (a11y) buses.push_back(a11y);
       for (auto& [name, bus] : direct)
         if (bus) buses.push_back(bus);
+      buses.insert(buses.end(), spare.begin(), spare.end());
       for (sd_bus* bus : buses) {
         for (int n = 0; n < 10000; ++n) {
           int r = sd_bus_process(bus, nullptr);
           if (r <= 0) break;
         }
       }
+      CloseSpare();
       ReapDirect();
       if (a11y && !sd_bus_is_open(a11y)) {
         sd_bus_flush_close_unref(a11y);
@@ -414,6 +480,7 @@ struct Bus::Impl {
       if (a11y) buses.push_back(a11y);
       for (auto& [name, bus] : direct)
         if (bus) buses.push_back(bus);
+      buses.insert(buses.end(), spare.begin(), spare.end());
       for (sd_bus* bus : buses) {
         int events = sd_bus_get_events(bus);
         fds.push_back({sd_bus_get_fd(bus), static_cast<short>(events < 0 ? 0 : events), 0});
@@ -494,6 +561,7 @@ void Bus::Run(std::vector<Call>* calls) {
 void Bus::OfferDirect(const std::string& bus_name, const std::string& address) {
   std::lock_guard<std::mutex> l(impl_->mu);
   impl_->offers[bus_name] = address;
+  impl_->addresses[bus_name] = address;
 }
 
 void Bus::SetChangeListener(ChangeListener listener) {

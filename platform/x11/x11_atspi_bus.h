@@ -58,6 +58,12 @@ struct Call {
   std::vector<Arg> args;
   uint64_t timeout_usec = 0;
   bool direct = true;  // use the application's direct socket when it offers one
+  // Sent on a direct connection opened for this call alone and closed after
+  // its answer. Actions need it: a toolkit that runs a modal loop inside the
+  // handler (a dialog opened by a press) leaves the connection that carried
+  // the call in dispatch until the dialog closes, and nothing else sent on
+  // that connection is answered meanwhile.
+  bool own_connection = false;
   // Filled by the accessibility thread.
   platform::AXError err = platform::kAXErrorCannotComplete;
   std::string error_name;
