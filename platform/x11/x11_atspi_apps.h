@@ -62,6 +62,11 @@ void RunFor(App& app, std::vector<Call>* calls, uint64_t timeout_usec);
 // (one burst of calls). `err` says why there is none.
 std::shared_ptr<const Node> Record(const AppPtr& app, const std::string& path,
                                    uint64_t timeout_usec, platform::AXError* err);
+// The record of one object with the facts that change (states, name,
+// description, extents, value, text) read now, in one round of calls on top
+// of the kept record: what a single read of such a fact answers.
+std::shared_ptr<const Node> LiveRecord(const AppPtr& app, const std::string& path,
+                                       uint64_t timeout_usec, platform::AXError* err);
 // Fetches the whole application (see the file comment). Answers the first
 // error that stopped it.
 platform::AXError Prefetch(const AppPtr& app, uint64_t timeout_usec);

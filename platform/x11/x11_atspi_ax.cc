@@ -347,9 +347,26 @@ std::shared_ptr<const Node> RecordOf(const Element& e, bool batch, AXError* err)
   return n;
 }
 
+namespace {
+
+// Facts that change while an element lives: a single read (readElement, a
+// hit-test's answer, an action's diagnostics) answers them as they are now,
+// not from the capture's record.
+bool Volatile(const std::string& attr) {
+  static const char* const kNames[] = {"AXValue", "AXTitle", "AXDescription", "AXPosition", "AXSize",
+                                       "AXFrame", "AXActivationPoint", "AXEnabled", "AXFocused",
+                                       "AXSelected", "AXExpanded", "AXMain", "AXMinimized"};
+  for (const char* n : kNames)
+    if (attr == n) return true;
+  return false;
+}
+
+}  // namespace
+
 AXError CopyAttribute(const Element& e, const std::string& attr, Value* out, bool batch) {
   AXError err;
-  auto n = RecordOf(e, batch, &err);
+  auto n = !batch && !e.IsApp() && Volatile(attr) ? LiveRecord(e.app, e.path, e.Timeout(), &err)
+                                                 : RecordOf(e, batch, &err);
   if (!n) return err;
   Value v;
   err = Attribute(e, *n, attr, &v);

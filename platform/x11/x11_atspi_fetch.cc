@@ -372,4 +372,35 @@ std::shared_ptr<const Node> Record(const AppPtr& app, const std::string& path,
   return app->records[path];
 }
 
+std::shared_ptr<const Node> LiveRecord(const AppPtr& app, const std::string& path,
+                                       uint64_t timeout, platform::AXError* err) {
+  auto asked = Clock::now();
+  auto kept = Record(app, path, timeout, err);
+  if (!kept || kept->fetched >= asked) return kept;
+  auto n = std::make_unique<Node>(*kept);
+  const std::string& b = n->self.bus;
+  Round r;
+  r.Add(n.get(), Part::kState, Method(b, path, kAcc, "GetState"));
+  r.Add(n.get(), Part::kName, GetProperty(b, path, kAcc, "Name"));
+  r.Add(n.get(), Part::kDescription, GetProperty(b, path, kAcc, "Description"));
+  // Extents whatever the kept states say: the object may have been shown since.
+  if (n->ifaces & kComponent)
+    r.Add(n.get(), Part::kExtents, Method(b, path, "org.a11y.atspi.Component", "GetExtents", {uint32_t{0}}));
+  if (n->ifaces & kValue) r.Add(n.get(), Part::kValue, GetProperty(b, path, "org.a11y.atspi.Value", "CurrentValue"));
+  if ((n->ifaces & kText) && (IsTextRole(n->role) || Has(n->states, ATSPI_STATE_EDITABLE)))
+    r.Add(n.get(), Part::kText, Method(b, path, "org.a11y.atspi.Text", "GetText", {int32_t{0}, int32_t{-1}}));
+  n->has_extents = false;
+  RunRound(*app, &r, timeout);
+  if (!r.calls[0].ok()) {
+    *err = r.calls[0].err == platform::kAXErrorAttributeUnsupported ? platform::kAXErrorInvalidUIElement
+                                                                     : r.calls[0].err;
+    return nullptr;
+  }
+  std::unordered_map<std::string, std::unique_ptr<Node>> one;
+  one[path] = std::move(n);
+  Publish(*app, &one, false);
+  std::lock_guard<std::mutex> l(app->mu);
+  return app->records[path];
+}
+
 }  // namespace x11::atspi
