@@ -189,12 +189,21 @@ AXError Attribute(const Element& e, const Node& n, const std::string& attr, Valu
     return ValueOf(n, out);
   } else if (attr == "AXPosition" || attr == "AXSize" || attr == "AXFrame" ||
              attr == "AXActivationPoint") {
-    if (!n.has_extents)
+    platform::Rect r{double(n.x), double(n.y), double(n.w), double(n.h)};
+    // A window is its X window's outer frame, as the window list and window
+    // images have it, whatever the toolkit reports (Qt and Gecko the client
+    // rectangle, GTK4 its own size at the origin).
+    // (Qt also gives widgets inside a window the frame role: only the
+    // application's own children are windows.)
+    std::optional<platform::Rect> frame =
+        window && n.parent.path == kRootPath ? OuterFrameOf(e) : std::nullopt;
+    if (frame) r = *frame;
+    else if (!n.has_extents)
       return n.ifaces & kComponent ? platform::kAXErrorNoValue : platform::kAXErrorAttributeUnsupported;
-    if (attr == "AXPosition") *out = Value(platform::Point{double(n.x), double(n.y)});
-    else if (attr == "AXSize") *out = Value(platform::Size{double(n.w), double(n.h)});
-    else if (attr == "AXFrame") *out = Value(platform::Rect{double(n.x), double(n.y), double(n.w), double(n.h)});
-    else *out = Value(platform::Point{n.x + n.w / 2.0, n.y + n.h / 2.0});
+    if (attr == "AXPosition") *out = Value(platform::Point{r.x, r.y});
+    else if (attr == "AXSize") *out = Value(platform::Size{r.width, r.height});
+    else if (attr == "AXFrame") *out = Value(r);
+    else *out = Value(platform::Point{r.x + r.width / 2, r.y + r.height / 2});
   } else if (attr == "AXEnabled") {
     *out = Value(Has(s, ATSPI_STATE_ENABLED) && Has(s, ATSPI_STATE_SENSITIVE));
   } else if (attr == "AXFocused") {

@@ -169,7 +169,61 @@ void Apply(const Want& w, const Call& c, const std::string& app_bus) {
 
 void RunRound(App& app, Round* r, uint64_t timeout) {
   RunFor(app, &r->calls, timeout);
-  for (size_t i = 0; i < r->calls.size(); ++i) Apply(r->wants[i], r->calls[i], app.bus);
+  for (size_t i = 0; i < r->calls.size(); ++i) {
+    Apply(r->wants[i], r->calls[i], app.bus);
+    if (r->wants[i].part == Part::kState && r->calls[i].ok()) Normalize(app, r->wants[i].node);
+  }
+}
+
+using Nodes = std::unordered_map<std::string, std::unique_ptr<Node>>;
+
+// The application's window that holds a node (itself for a window), by
+// its parents among `nodes`; null when the chain leaves them.
+const Node* WindowAmong(const Nodes& nodes, const Node* n) {
+  for (int depth = 0; n && depth < 64; ++depth) {
+    if (IsWindowRole(n->role) && n->parent.path == kRootPath) return n;
+    auto p = nodes.find(n->parent.path);
+    n = p == nodes.end() ? nullptr : p->second.get();
+  }
+  return nullptr;
+}
+
+// GTK 4: nothing in a window that is not shown is shown.
+void HideInHiddenWindows(const App& app, Nodes* nodes) {
+  if (!app.gtk4) return;
+  for (auto& [path, n] : *nodes) {
+    const Node* w = WindowAmong(*nodes, n.get());
+    if (w && w != n.get() && !Has(w->states, ATSPI_STATE_SHOWING))
+      n->states &= ~(uint64_t{1} << ATSPI_STATE_SHOWING);
+  }
+}
+
+// GTK 4 answers extents relative to the window: moved by the window's
+// origin on the screen (each window's looked up once).
+void ExtentsToScreen(const App& app, Nodes* nodes) {
+  if (!app.gtk4) return;
+  std::unordered_map<const Node*, std::optional<std::pair<int32_t, int32_t>>> origins;
+  std::vector<std::pair<Node*, const Node*>> moves;
+  for (auto& [path, n] : *nodes) {
+    // Widgets with no size (on a stack page not shown, say) have no place.
+    if (n->has_extents && (n->w <= 0 || n->h <= 0)) n->has_extents = false;
+    if (!n->has_extents) continue;
+    const Node* w = WindowAmong(*nodes, n.get());
+    if (!w) continue;
+    n->window = w->self.path;
+    auto it = origins.find(w);
+    if (it == origins.end()) {
+      int32_t x = 0, y = 0;
+      it = origins.emplace(w, WindowOrigin(app, *w, &x, &y) ? std::make_optional(std::make_pair(x, y))
+                                                             : std::nullopt).first;
+    }
+    if (!it->second) {
+      n->has_extents = false;  // no place on the screen known
+      continue;
+    }
+    n->x += it->second->first;
+    n->y += it->second->second;
+  }
 }
 
 // The first error that matters for the whole round: the application went
@@ -217,7 +271,7 @@ bool ChildrenFromItems(Node* n, std::vector<std::pair<int32_t, Ref>>* items) {
   return true;
 }
 
-void Publish(App& app, std::unordered_map<std::string, std::unique_ptr<Node>>* nodes, bool whole) {
+void Publish(App& app, Nodes* nodes, bool whole) {
   auto now = Clock::now();
   for (auto& [path, n] : *nodes) {
     if (n->parent_role != ATSPI_ROLE_INVALID) continue;
@@ -231,6 +285,40 @@ void Publish(App& app, std::unordered_map<std::string, std::unique_ptr<Node>>* n
     app.records[path] = std::shared_ptr<const Node>(std::move(n));
   }
   if (whole) app.prefetched = now;
+}
+
+// One object fetched on its own: placed on the screen (GTK 4, through its
+// window's record) and kept.
+std::shared_ptr<const Node> PublishOne(const AppPtr& app, std::unique_ptr<Node> n, uint64_t timeout) {
+  if (app->gtk4 && n->has_extents && (n->w <= 0 || n->h <= 0)) n->has_extents = false;
+  if (app->gtk4 && n->has_extents) {
+    std::shared_ptr<const Node> keep;
+    const Node* w = n.get();
+    platform::AXError err;
+    // Its window as the last prefetch found it, else up its parents.
+    if (!n->window.empty() && n->window != n->self.path) {
+      keep = Record(app, n->window, timeout, &err);
+      w = keep.get();
+    }
+    for (int depth = 0; w && depth < 64 && !(IsWindowRole(w->role) && w->parent.path == kRootPath); ++depth) {
+      keep = w->parent.null() || w->parent.bus != app->bus ? nullptr : Record(app, w->parent.path, timeout, &err);
+      w = keep.get();
+    }
+    if (w) n->window = w->self.path;
+    int32_t x = 0, y = 0;
+    if (w && WindowOrigin(*app, *w, &x, &y)) {
+      n->x += x;
+      n->y += y;
+    } else {
+      n->has_extents = false;
+    }
+  }
+  std::string path = n->self.path;
+  Nodes one;
+  one[path] = std::move(n);
+  Publish(*app, &one, false);
+  std::lock_guard<std::mutex> l(app->mu);
+  return app->records[path];
 }
 
 }  // namespace
@@ -252,7 +340,7 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
     std::lock_guard<std::mutex> l(app->mu);
     if (app->prefetched > asked) return platform::kAXErrorSuccess;  // another thread just did it
   }
-  std::unordered_map<std::string, std::unique_ptr<Node>> nodes;
+  Nodes nodes;
   auto node = [&](const Ref& r) -> Node* {
     auto& slot = nodes[r.path];
     if (!slot) {
@@ -283,6 +371,7 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
       if (self.bus != app->bus || self.path == kRootPath) continue;
       Node* n = node(self);
       NodeFromItem(item, app->bus, n);
+      Normalize(*app, n);
       by_parent[n->parent.path].push_back({n->index_in_parent, self});
     }
     for (auto& [path, n] : nodes) {
@@ -326,10 +415,12 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
       else discover(n);
     }
   }
+  HideInHiddenWindows(*app, &nodes);
   Round facts;
   for (auto& [path, n] : nodes) AddFacts(&facts, n.get(), app->qt);
   RunRound(*app, &facts, timeout);
   if (auto err = RoundError(facts)) return err;
+  ExtentsToScreen(*app, &nodes);
   Publish(*app, &nodes, true);
   return platform::kAXErrorSuccess;
 }
@@ -341,12 +432,13 @@ std::shared_ptr<const Node> Record(const AppPtr& app, const std::string& path,
     *err = platform::kAXErrorCannotComplete;
     return nullptr;
   }
+  auto n = std::make_unique<Node>();
   {
     std::lock_guard<std::mutex> l(app->mu);
     auto it = app->records.find(path);
     if (it != app->records.end() && Clock::now() - it->second->fetched < kFresh) return it->second;
+    if (it != app->records.end()) n->window = it->second->window;  // objects do not change windows
   }
-  auto n = std::make_unique<Node>();
   n->self = Ref{app->bus, path};
   Round r;
   AddStructure(&r, n.get());
@@ -365,11 +457,7 @@ std::shared_ptr<const Node> Record(const AppPtr& app, const std::string& path,
     facts.Add(n.get(), Part::kParentRole, Method(n->parent.bus, n->parent.path, kAcc, "GetRole"));
   RunRound(*app, &facts, timeout);
   DropMissingChildren(n.get());
-  std::unordered_map<std::string, std::unique_ptr<Node>> one;
-  one[path] = std::move(n);
-  Publish(*app, &one, false);
-  std::lock_guard<std::mutex> l(app->mu);
-  return app->records[path];
+  return PublishOne(app, std::move(n), timeout);
 }
 
 std::shared_ptr<const Node> LiveRecord(const AppPtr& app, const std::string& path,
@@ -396,11 +484,7 @@ std::shared_ptr<const Node> LiveRecord(const AppPtr& app, const std::string& pat
                                                                      : r.calls[0].err;
     return nullptr;
   }
-  std::unordered_map<std::string, std::unique_ptr<Node>> one;
-  one[path] = std::move(n);
-  Publish(*app, &one, false);
-  std::lock_guard<std::mutex> l(app->mu);
-  return app->records[path];
+  return PublishOne(app, std::move(n), timeout);
 }
 
 }  // namespace x11::atspi

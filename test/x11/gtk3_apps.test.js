@@ -67,3 +67,33 @@ test.describe('x11 GTK3 calculator', { skip: skip || missing('galculator') }, ()
     for (const s of [snap, menu, main, dialog]) addon.releaseCaptureEpoch(calc.pid, s.capture_epoch);
   });
 });
+
+test.describe('x11 GTK3 text editor', { skip: skip || missing('gedit') }, () => {
+  let editor = null;
+  test.before(() => { editor = launch('gedit', ['--standalone']); });
+  test.after(stopAll);
+  const textOf = (all) => all.find((e) => e.role === 'AXTextArea' && e.editable);
+
+  test('the document\'s text area survives the capture\'s limits, takes typed text, and is what a hit-test in it answers', async () => {
+    const snap = captureWhenReady(editor.pid, 200, { ready: textOf });
+    const all = flatten(snap.elements);
+    const text = textOf(all);
+    // What the capture cuts is a long list (the language menu's rows past
+    // the children limit), never the document.
+    const cut = all.filter((e) => e.children_total !== undefined && e.children_total > (e.children || []).length);
+    assert.ok(cut.every((e) => e.role === 'AXList'), JSON.stringify(cut.map((e) => e.role)));
+    assert.ok(text.bounds[2] > 100 && text.bounds[3] > 100, `the text area ${JSON.stringify(text.bounds)}`);
+
+    assert.strictEqual(addon.activateApplication(editor.pid), true);
+    waitFor(() => activeWindow() === snap.window.window_id, 5000, 'the editor to be active');
+    assert.deepStrictEqual(addon.setFocused(text.ref), { ok: true, axError: null });
+    assert.strictEqual(addon.typeTextGlobal('typed into gedit'), true);
+    waitFor(() => addon.readElement(text.ref).value === 'typed into gedit', 5000, 'the typed text');
+
+    // GTK3's notebook answers a point in its page with the page tab list:
+    // the hit descends by its children's extents to the text itself.
+    checkHitTest(editor.pid, text);
+    await checkMapsOntoImage(editor.pid, snap, text);
+    addon.releaseCaptureEpoch(editor.pid, snap.capture_epoch);
+  });
+});
