@@ -78,6 +78,7 @@ AppPtr Register(const std::string& bus, pid_t pid) {
   app->pid = pid;
   const std::string toolkit = calls[0].reply.at(0).s;
   app->qt = toolkit.rfind("Qt", 0) == 0 || toolkit.rfind("qt", 0) == 0;
+  app->gecko = strcasecmp(toolkit.c_str(), "gecko") == 0;
   app->gtk4 = strcasecmp(toolkit.c_str(), "gtk") == 0 && calls[2].reply.at(0).s.rfind("4.", 0) == 0;
   const std::string address = calls[1].reply.at(0).s;
   if (calls[1].ok() && !address.empty()) Bus::Get().OfferDirect(bus, address);

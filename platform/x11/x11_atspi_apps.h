@@ -31,6 +31,9 @@ struct App {
   // GTK 4: sets SENSITIVE but not ENABLED, VISIBLE but not SHOWING, and
   // answers extents relative to the window (see Normalize).
   bool gtk4 = false;
+  // Gecko: its item cache lacks names for a while after start (the walk
+  // asks each object instead).
+  bool gecko = false;
   std::atomic<uint64_t> timeout_usec{0};  // 0: the process-wide default
   std::atomic<bool> gone{false};          // the bus name lost its owner
 

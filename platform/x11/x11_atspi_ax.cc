@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <functional>
+#include <thread>
 #include <unordered_set>
 
 #include "x11/x11_display.h"
@@ -43,6 +44,19 @@ AXError BoolCall(const Element& e, Call c) {
   if (!r.ok()) return r.err;
   Invalidate(*e.app, e.path);
   return r.reply.at(0).Int() ? platform::kAXErrorSuccess : platform::kAXErrorFailure;
+}
+
+// Whether a write that answered true took effect, by `took` read back now
+// and for a moment after (toolkits may apply it on their next turn): the
+// platform's failure when it never does.
+AXError Confirmed(const Element& e, const std::function<bool(const Element&)>& took) {
+  constexpr int kTries = 10;
+  constexpr auto kPause = std::chrono::milliseconds(25);
+  for (int i = 0; i < kTries; ++i) {
+    if (i > 0) std::this_thread::sleep_for(kPause);
+    if (took(e)) return platform::kAXErrorSuccess;
+  }
+  return platform::kAXErrorFailure;
 }
 
 Value Elements(const std::vector<Ref>& refs, const AppPtr& owner) {
@@ -462,7 +476,15 @@ AXError SetAttribute(const Element& e, const std::string& attr, const Value& v) 
   if (attr == "AXValue") {
     if (v.string()) {
       if (!(n->ifaces & kEditableText)) return platform::kAXErrorAttributeUnsupported;
-      return BoolCall(e, On(e, "org.a11y.atspi.EditableText", "SetTextContents", {*v.string()}));
+      Call before = Live(e, On(e, kTextIface, "GetText", {int32_t{0}, int32_t{-1}}));
+      AXError r = BoolCall(e, On(e, "org.a11y.atspi.EditableText", "SetTextContents", {*v.string()}));
+      if (r != platform::kAXErrorSuccess || !before.ok() || before.reply.at(0).s == *v.string()) return r;
+      // A text that stays as it was was not set (a toolkit may reformat
+      // what it takes, so only "unchanged" counts as refused).
+      return Confirmed(e, [&](const Element& el) {
+        Call now = Live(el, On(el, kTextIface, "GetText", {int32_t{0}, int32_t{-1}}));
+        return !now.ok() || now.reply.at(0).s != before.reply.at(0).s;
+      });
     }
     if (v.number()) {
       if (!(n->ifaces & kValue)) return platform::kAXErrorAttributeUnsupported;
@@ -485,11 +507,24 @@ AXError SetAttribute(const Element& e, const std::string& attr, const Value& v) 
     if (!(n->ifaces & kText)) return platform::kAXErrorAttributeUnsupported;
     int64_t loc = v.range()->location, len = v.range()->length;
     if (loc < 0 || len < 0 || loc + len > INT32_MAX) return platform::kAXErrorIllegalArgument;
-    if (len == 0) return BoolCall(e, On(e, kTextIface, "SetCaretOffset", {int32_t(loc)}));
-    AXError r = BoolCall(e, On(e, kTextIface, "SetSelection", {int32_t{0}, int32_t(loc), int32_t(loc + len)}));
-    if (r == platform::kAXErrorFailure)
-      r = BoolCall(e, On(e, kTextIface, "AddSelection", {int32_t(loc), int32_t(loc + len)}));
-    return r;
+    AXError r;
+    if (len == 0) {
+      r = BoolCall(e, On(e, kTextIface, "SetCaretOffset", {int32_t(loc)}));
+    } else {
+      r = BoolCall(e, On(e, kTextIface, "SetSelection", {int32_t{0}, int32_t(loc), int32_t(loc + len)}));
+      if (r == platform::kAXErrorFailure)
+        r = BoolCall(e, On(e, kTextIface, "AddSelection", {int32_t(loc), int32_t(loc + len)}));
+    }
+    if (r != platform::kAXErrorSuccess) return r;
+    // The range read back decides: a toolkit may answer true and select nothing.
+    return Confirmed(e, [&](const Element& el) {
+      if (len == 0) {
+        Call c = Live(el, GetProperty(el.app->bus, el.path, kTextIface, "CaretOffset"));
+        return !c.ok() || c.reply.at(0).Int() == loc;
+      }
+      Call c = Live(el, On(el, kTextIface, "GetSelection", {int32_t{0}}));
+      return !c.ok() || (c.reply.at(0).Int() == loc && c.reply.at(1).Int() == loc + len);
+    });
   }
   if (attr == "AXSelected") {
     if (!v.boolean()) return platform::kAXErrorIllegalArgument;

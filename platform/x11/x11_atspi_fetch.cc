@@ -19,7 +19,8 @@ const char* const kAcc = "org.a11y.atspi.Accessible";
 
 // Which answer a call carries.
 enum class Part { kRole, kState, kIfaces, kName, kDescription, kChildCount, kParent, kChildren,
-                  kExtents, kActions, kValue, kText, kRelations, kIdentifier, kParentRole, kItems, kChildAt };
+                  kExtents, kActions, kValue, kText, kRelations, kIdentifier, kParentRole, kItems, kChildAt,
+                  kActionAt };
 
 struct Want {
   Node* node;
@@ -163,8 +164,29 @@ void Apply(const Want& w, const Call& c, const std::string& app_bus) {
     case Part::kChildAt:
       if (w.index < static_cast<int32_t>(n->children.size())) n->children[w.index] = RefOf(a, app_bus);
       break;
+    case Part::kActionAt:
+      if (w.index < static_cast<int32_t>(n->actions.size())) n->actions[w.index] = a.s;
+      break;
     case Part::kItems: break;
   }
+}
+
+// Gecko answers the batch GetActions with garbage (";;", "<Alt>F;": its
+// key bindings run into the names) while GetName answers each index well.
+bool MalformedActions(const Node& n) {
+  for (const auto& a : n.actions)
+    if (a.empty() || a.find(';') != std::string::npos) return true;
+  return false;
+}
+
+// The names of malformed actions asked one index at a time (one round for
+// every such object).
+void AddActionNames(Round* r, Node* n) {
+  if (!MalformedActions(*n)) return;
+  int32_t count = static_cast<int32_t>(std::min<size_t>(n->actions.size(), 64));
+  n->actions.assign(count, std::string());
+  for (int32_t i = 0; i < count; ++i)
+    r->Add(n, Part::kActionAt, Method(n->self.bus, n->self.path, "org.a11y.atspi.Action", "GetName", {i}), i);
 }
 
 void RunRound(App& app, Round* r, uint64_t timeout) {
@@ -353,7 +375,7 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
   Round first;
   AddStructure(&first, root);
   AddChildren(&first, root);
-  if (!app->qt)
+  if (!app->qt && !app->gecko)
     first.Add(root, Part::kItems, Method(app->bus, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems"));
   RunFor(*app, &first.calls, timeout);
   if (auto err = RoundError(first)) return err;
@@ -420,6 +442,9 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
   for (auto& [path, n] : nodes) AddFacts(&facts, n.get(), app->qt);
   RunRound(*app, &facts, timeout);
   if (auto err = RoundError(facts)) return err;
+  Round names;
+  for (auto& [path, n] : nodes) AddActionNames(&names, n.get());
+  RunRound(*app, &names, timeout);
   ExtentsToScreen(*app, &nodes);
   Publish(*app, &nodes, true);
   return platform::kAXErrorSuccess;
@@ -457,6 +482,9 @@ std::shared_ptr<const Node> Record(const AppPtr& app, const std::string& path,
     facts.Add(n.get(), Part::kParentRole, Method(n->parent.bus, n->parent.path, kAcc, "GetRole"));
   RunRound(*app, &facts, timeout);
   DropMissingChildren(n.get());
+  Round names;
+  AddActionNames(&names, n.get());
+  RunRound(*app, &names, timeout);
   return PublishOne(app, std::move(n), timeout);
 }
 

@@ -92,7 +92,7 @@ std::string DescendByExtents(const AppPtr& app, std::string at, float x, float y
   AXError err;
   for (int depth = 0; depth < 64; ++depth) {
     auto n = Record(app, at, timeout, &err);
-    if (!n || (depth > 0 && ActionIndexFor(*n, "AXPress") >= 0)) break;
+    if (!n || ActionIndexFor(*n, "AXPress") >= 0) break;
     std::string next = ChildAt(app, *n, x, y, timeout, 2);
     if (next.empty()) break;
     at = next;
