@@ -25,14 +25,31 @@ const flatten = (els, out = []) => {
 
 const sleep = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
 
-// Starts a program on the desktop, its output in the desktop's directory.
+// Starts a program on the desktop, its output in a log file of the
+// desktop's directory (read back when it dies: the waits below block the
+// event loop, so a pipe would never be read).
 const started = [];
+const logs = new Map();  // pid -> log file
 function launch(cmd, args, env = {}) {
-  const log = fs.openSync(path.join(desktop.dir, `${path.basename(cmd)}-${Date.now()}.log`), 'a');
+  const file = path.join(desktop.dir, `${path.basename(cmd)}-${Date.now()}-${started.length}.log`);
+  const log = fs.openSync(file, 'a');
   const child = spawn(cmd, args, { env: { ...process.env, ...env }, stdio: ['ignore', log, log] });
   fs.closeSync(log);
   started.push(child);
+  logs.set(child.pid, file);
   return child;
+}
+
+// Throws with the program's own last words when a launched program ended.
+function checkAlive(pid) {
+  let state = '';
+  try {
+    state = fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1][0];
+  } catch { state = 'gone'; }
+  if (state !== 'Z' && state !== 'gone') return;
+  const file = logs.get(pid);
+  const output = file && fs.existsSync(file) ? fs.readFileSync(file, 'utf8').trim().split('\n').slice(-6).join('\n') : '';
+  throw new Error(`pid ${pid} ended before it answered${output ? `:\n${output}` : ' (no output)'}`);
 }
 function stopAll() {
   for (const child of started.splice(0)) {
@@ -47,6 +64,7 @@ function stopAll() {
 // with at least `minimum` elements and `ready` accepts them.
 function captureWhenReady(pid, minimum, { windowId, ready = () => true, ms = 30000 } = {}) {
   return waitFor(() => {
+    if (logs.has(pid)) checkAlive(pid);
     const snap = windowId ? addon.captureApp(pid, windowId) : addon.captureApp(pid);
     if (snap && flatten(snap.elements).length >= minimum && ready(flatten(snap.elements), snap)) return snap;
     if (snap) addon.releaseCaptureEpoch(pid, snap.capture_epoch);
@@ -109,6 +127,6 @@ function checkHitTest(pid, el) {
 }
 
 module.exports = {
-  missing, flatten, sleep, launch, stopAll, captureWhenReady, centre, outerFrame, checkMapsOntoImage,
+  missing, flatten, sleep, launch, stopAll, checkAlive, captureWhenReady, centre, outerFrame, checkMapsOntoImage,
   checkHitTest,
 };
