@@ -179,7 +179,7 @@ std::vector<AppPtr> Apps() {
   return out;
 }
 
-void RunFor(App& app, std::vector<Call>* calls, uint64_t timeout_usec) {
+void RunFor(App& app, std::vector<Call>* calls, uint64_t timeout_usec, Bus::OnAnswer on_answer) {
   auto now = std::chrono::steady_clock::now();
   bool hung;
   {
@@ -192,7 +192,7 @@ void RunFor(App& app, std::vector<Call>* calls, uint64_t timeout_usec) {
     return;
   }
   for (auto& c : *calls) c.timeout_usec = timeout_usec;
-  Bus::Get().Run(calls);
+  Bus::Get().Run(calls, std::move(on_answer));
   for (auto& c : *calls) {
     if (c.err == platform::kAXErrorCannotComplete) {
       std::lock_guard<std::mutex> l(app.mu);

@@ -62,7 +62,8 @@ std::vector<AppPtr> Apps();
 
 // Runs calls against one application with its time-out, failing at once
 // while it is marked hung; marks it hung when a call times out.
-void RunFor(App& app, std::vector<Call>* calls, uint64_t timeout_usec);
+void RunFor(App& app, std::vector<Call>* calls, uint64_t timeout_usec,
+            Bus::OnAnswer on_answer = nullptr);
 
 // A fresh record of one object: from the last prefetch, else fetched now
 // (one burst of calls). `err` says why there is none.

@@ -131,12 +131,16 @@ int Append(sd_bus_message* m, const Arg& a) {
 // The batch owns its calls: a caller that stops waiting leaves nothing
 // behind that the thread could still write to.
 struct Batch {
-  std::vector<Call> calls;
+  std::vector<Call> calls;  // grows on the thread while `on_answer` adds calls
   size_t next = 0;     // first call not sent yet (thread only)
   size_t pending = 0;  // calls not answered yet (under Impl::mu)
   bool done = false;   // under Impl::mu
+  bool active = false;  // in the thread's active list (thread only)
   std::atomic<bool> aborted{false};    // a call timed out: the rest are not sent
-  std::atomic<bool> abandoned{false};  // the caller stopped waiting
+  std::atomic<bool> abandoned{false};  // the caller stopped waiting (set under answer_mu)
+  std::atomic<uint64_t> answered{0};   // progress, for the caller's guard
+  Bus::OnAnswer on_answer;
+  std::mutex answer_mu;  // held while on_answer runs, and when the caller gives up
 };
 
 }  // namespace
@@ -353,9 +357,41 @@ struct Bus::Impl {
       c.err = ReadAll(m, &c.reply) < 0 ? platform::kAXErrorFailure : platform::kAXErrorSuccess;
     }
     --sent->self->outstanding[sent->bus];
+    sent->self->Answered(sent->batch, sent->index);
     sent->self->Finish(sent->batch);
     delete sent;
     return 0;
+  }
+
+  // Hands an answer to the batch's listener and joins the calls it adds.
+  void Answered(const std::shared_ptr<Batch>& b, size_t index) {
+    b->answered.fetch_add(1, std::memory_order_relaxed);
+    if (!b->on_answer) return;
+    std::vector<Call> more;
+    {
+      std::lock_guard<std::mutex> l(b->answer_mu);
+      if (b->abandoned || b->aborted) return;
+      b->on_answer(index, b->calls[index], &more);
+    }
+    if (more.empty()) return;
+    uint64_t timeout = b->calls[index].timeout_usec;
+    for (auto& c : more) {
+      c.err = platform::kAXErrorCannotComplete;
+      if (c.timeout_usec == 0) c.timeout_usec = timeout;
+    }
+    {
+      std::lock_guard<std::mutex> l(stats->log_mu);
+      if (stats->log) stats->log->insert(stats->log->end(), more.begin(), more.end());
+    }
+    {
+      std::lock_guard<std::mutex> l(mu);
+      b->pending += more.size();
+    }
+    for (auto& c : more) b->calls.push_back(std::move(c));
+    if (!b->active) {
+      b->active = true;
+      active.push_back(b);
+    }
   }
 
   // Called on the thread exactly once per call (answered or skipped).
@@ -406,6 +442,7 @@ struct Bus::Impl {
     while (in_flight < kMaxInFlight && !active.empty()) {
       auto b = active.front();
       if (b->next >= b->calls.size()) {
+        b->active = false;
         active.pop_front();
         continue;
       }
@@ -448,6 +485,7 @@ struct Bus::Impl {
       {
         std::lock_guard<std::mutex> l(mu);
         while (!queue.empty()) {
+          queue.front()->active = true;
           active.push_back(std::move(queue.front()));
           queue.pop_front();
         }
@@ -527,7 +565,9 @@ bool Bus::Connected() {
   return impl_->connected;
 }
 
-void Bus::Run(std::vector<Call>* calls) {
+void Bus::Run(std::vector<Call>* calls) { Run(calls, nullptr); }
+
+void Bus::Run(std::vector<Call>* calls, OnAnswer on_answer) {
   if (calls->empty()) return;
   uint64_t longest = 0;
   for (auto& c : *calls) {
@@ -541,17 +581,33 @@ void Bus::Run(std::vector<Call>* calls) {
     for (auto& c : *calls) c.err = platform::kAXErrorAPIDisabled;
     return;
   }
+  {
+    std::lock_guard<std::mutex> l(stats_.log_mu);
+    if (stats_.log) stats_.log->insert(stats_.log->end(), calls->begin(), calls->end());
+  }
   auto b = std::make_shared<Batch>();
   b->calls = *calls;
   b->pending = calls->size();
+  b->on_answer = std::move(on_answer);
   std::unique_lock<std::mutex> l(impl_->mu);
   impl_->queue.push_back(b);
   impl_->Wake();
   // Every call is bounded by its own time-out on the thread; this bound only
-  // guards against a thread that stopped answering.
-  auto deadline = platform::SystemClock().Now() + std::chrono::microseconds(longest) +
-                  std::chrono::seconds(2) + std::chrono::milliseconds(calls->size() / 8);
-  if (!platform::SystemClock().WaitUntil(l, impl_->cv, deadline, [&] { return b->done; })) {
+  // guards against a thread that stopped answering (it is renewed while
+  // answers keep coming: a growing batch may outlast it).
+  const auto guard = std::chrono::microseconds(longest) + std::chrono::seconds(2) +
+                     std::chrono::milliseconds(calls->size() / 8);
+  uint64_t seen = 0;
+  for (;;) {
+    auto deadline = platform::SystemClock().Now() + guard;
+    if (platform::SystemClock().WaitUntil(l, impl_->cv, deadline, [&] { return b->done; })) break;
+    uint64_t now = b->answered.load();
+    if (now != seen) {
+      seen = now;
+      continue;
+    }
+    l.unlock();
+    std::lock_guard<std::mutex> quiet(b->answer_mu);  // no listener runs past this point
     b->abandoned = true;
     return;  // every call still says "cannot complete"
   }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <variant>
 #include <vector>
@@ -98,6 +99,14 @@ class Bus {
   // times out ends the batch: the calls not yet sent answer "cannot
   // complete" at once, so a hung application costs one time-out.
   void Run(std::vector<Call>* calls);
+  // The same, calling `on_answer` on the accessibility thread with each
+  // answer as it arrives (the call's index in the batch as it grows); calls
+  // it appends to `more` join the batch with the answered call's time-out,
+  // so a walk sends each level as soon as its parent answers instead of a
+  // round at a time. It must not block and must not call Run. Once Run has
+  // returned it is never called again.
+  using OnAnswer = std::function<void(size_t index, const Call& answered, std::vector<Call>* more)>;
+  void Run(std::vector<Call>* calls, OnAnswer on_answer);
   // Uses the application's direct socket for calls to `bus_name` from now on.
   void OfferDirect(const std::string& bus_name, const std::string& address);
   void SetChangeListener(ChangeListener listener);
@@ -105,6 +114,10 @@ class Bus {
   struct Stats {
     std::atomic<uint64_t> calls{0};
     std::atomic<uint64_t> direct_calls{0};
+    // When set, every batch handed to Run is copied here first (the
+    // benchmark replays a capture's calls against the application alone).
+    std::mutex log_mu;
+    std::vector<Call>* log = nullptr;
   };
   Stats& stats() { return stats_; }
 

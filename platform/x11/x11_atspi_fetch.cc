@@ -37,7 +37,10 @@ struct Round {
   }
 };
 
-void AddStructure(Round* r, Node* n) {
+// An object reached by walking from its parent needs neither its parent
+// nor its child count asked (GetChildren answers the count, except for
+// objects that manage their descendants, asked for it later).
+void AddStructure(Round* r, Node* n, bool walked = false) {
   const std::string& b = n->self.bus;
   const std::string& p = n->self.path;
   r->Add(n, Part::kRole, Method(b, p, kAcc, "GetRole"));
@@ -45,6 +48,7 @@ void AddStructure(Round* r, Node* n) {
   r->Add(n, Part::kIfaces, Method(b, p, kAcc, "GetInterfaces"));
   r->Add(n, Part::kName, GetProperty(b, p, kAcc, "Name"));
   r->Add(n, Part::kDescription, GetProperty(b, p, kAcc, "Description"));
+  if (walked) return;
   r->Add(n, Part::kChildCount, GetProperty(b, p, kAcc, "ChildCount"));
   r->Add(n, Part::kParent, GetProperty(b, p, kAcc, "Parent"));
 }
@@ -343,6 +347,122 @@ std::shared_ptr<const Node> PublishOne(const AppPtr& app, std::unique_ptr<Node> 
   return app->records[path];
 }
 
+// The prefetch's walk as one growing batch (see Bus::Run with a listener).
+// Calls are staged, then handed to the batch; `round.wants` follows the
+// batch's calls index for index. Everything but the constructor and the
+// set-up before Run runs on the accessibility thread.
+class Walk {
+ public:
+  Walk(App& app, Nodes* nodes) : app_(app), nodes_(*nodes) {}
+
+  Round round;
+
+  // `pending` structure answers are awaited before the object is complete.
+  void Expect(Node* n, int pending, bool walked) {
+    auto& st = state_[n];
+    st.pending = pending;
+    st.walked = walked;
+  }
+
+  void Facts(Node* n) {
+    auto& st = state_[n];
+    if (st.facts) return;
+    st.facts = true;
+    // GTK 4: nothing in a window that is not shown is shown.
+    if (app_.gtk4) {
+      const Node* w = WindowAmong(nodes_, n);
+      if (w && w != n && !Has(w->states, ATSPI_STATE_SHOWING))
+        n->states &= ~(uint64_t{1} << ATSPI_STATE_SHOWING);
+    }
+    AddFacts(&stage_, n, app_.qt);
+  }
+
+  // New children of a complete object: their structure and children asked.
+  void Discover(Node* n, int depth) {
+    if (depth >= kMaxRounds) return;
+    for (const auto& c : n->children) {
+      if (c.bus != app_.bus || nodes_.count(c.path) || nodes_.size() >= kMaxNodes) continue;
+      auto& slot = nodes_[c.path];
+      slot = std::make_unique<Node>();
+      Node* child = slot.get();
+      child->self = c;
+      child->parent = n->self;
+      auto& st = state_[child];
+      st.pending = 6;  // the five of AddStructure(walked) and GetChildren
+      st.walked = true;
+      st.depth = depth + 1;
+      AddStructure(&stage_, child, true);
+      AddChildren(&stage_, child);
+    }
+  }
+
+  void Answer(size_t index, const Call& c, std::vector<Call>* more) {
+    if (index >= round.wants.size()) return;
+    const Want want = round.wants[index];
+    Node* n = want.node;
+    Apply(want, c, app_.bus);
+    switch (want.part) {
+      case Part::kState:
+        if (c.ok()) Normalize(app_, n);
+        [[fallthrough]];
+      case Part::kRole: case Part::kIfaces: case Part::kName: case Part::kDescription:
+      case Part::kChildren: case Part::kChildCount: case Part::kParent: case Part::kChildAt: {
+        auto& st = state_[n];
+        if (st.pending > 0 && --st.pending == 0) Complete(n);
+        break;
+      }
+      case Part::kActions:
+        AddActionNames(&stage_, n);
+        break;
+      default:
+        break;
+    }
+    Flush(more);
+  }
+
+  // Staged calls into the batch (`more`), or into the round before it runs.
+  void Flush(std::vector<Call>* more) {
+    for (auto& c : stage_.calls) (more ? *more : round.calls).push_back(std::move(c));
+    round.wants.insert(round.wants.end(), stage_.wants.begin(), stage_.wants.end());
+    stage_.calls.clear();
+    stage_.wants.clear();
+  }
+
+ private:
+  struct State {
+    int pending = 0;
+    int depth = 0;
+    bool walked = false;    // reached from its parent: child count not asked
+    bool counted = false;
+    bool by_index = false;
+    bool facts = false;
+  };
+
+  void Complete(Node* n) {
+    auto& st = state_[n];
+    if (st.walked && !st.counted && Has(n->states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
+      st.counted = true;
+      st.pending = 1;
+      stage_.Add(n, Part::kChildCount, GetProperty(n->self.bus, n->self.path, kAcc, "ChildCount"));
+      return;
+    }
+    if (!st.by_index && NeedsChildrenByIndex(*n)) {
+      st.by_index = true;
+      AddChildrenByIndex(&stage_, n);
+      st.pending = static_cast<int>(n->children.size());
+      return;
+    }
+    if (st.by_index) DropMissingChildren(n);
+    Discover(n, st.depth);
+    Facts(n);
+  }
+
+  App& app_;
+  Nodes& nodes_;
+  Round stage_;
+  std::unordered_map<Node*, State> state_;
+};
+
 }  // namespace
 
 bool PrefetchFresh(App& app) {
@@ -379,7 +499,7 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
     first.Add(root, Part::kItems, Method(app->bus, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems"));
   RunFor(*app, &first.calls, timeout);
   if (auto err = RoundError(first)) return err;
-  std::vector<Node*> walk, unknown;
+  std::vector<Node*> walk;
   for (size_t i = 0; i < first.calls.size(); ++i) {
     if (first.wants[i].part != Part::kItems) {
       Apply(first.wants[i], first.calls[i], app->bus);
@@ -401,50 +521,31 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
       if (!ChildrenFromItems(n.get(), &by_parent[path])) walk.push_back(n.get());
     }
   }
-  // Children not in the cache (table cells, managed descendants, Qt): walk
-  // down level by level, every call of a level in flight at once.
-  auto discover = [&](Node* n) {
-    for (const auto& c : n->children) {
-      if (c.bus != app->bus || nodes.count(c.path) || nodes.size() >= kMaxNodes) continue;
-      unknown.push_back(node(c));
-    }
-  };
-  discover(root);
-  for (Node* n : walk) (void)n;
-  std::vector<Node*> by_index;
-  for (int round = 0; round < kMaxRounds && (!walk.empty() || !unknown.empty() || !by_index.empty());
-       ++round) {
-    Round r;
-    for (Node* n : walk) AddChildren(&r, n);
-    for (Node* n : unknown) {
-      AddStructure(&r, n);
-      AddChildren(&r, n);
-    }
-    for (Node* n : by_index) AddChildrenByIndex(&r, n);
-    RunRound(*app, &r, timeout);
-    if (auto err = RoundError(r)) return err;
-    std::vector<Node*> parents = walk;
-    parents.insert(parents.end(), unknown.begin(), unknown.end());
-    for (Node* n : by_index) DropMissingChildren(n);
-    parents.insert(parents.end(), by_index.begin(), by_index.end());
-    walk.clear();
-    unknown.clear();
-    std::vector<Node*> asked_by_index = std::move(by_index);
-    by_index.clear();
-    for (Node* n : parents) {
-      bool asked = std::find(asked_by_index.begin(), asked_by_index.end(), n) != asked_by_index.end();
-      if (!asked && NeedsChildrenByIndex(*n)) by_index.push_back(n);
-      else discover(n);
+  // Children not in the cache (table cells, managed descendants, Qt) and
+  // every missing fact, in one growing batch: each object's calls go out as
+  // soon as its parent's children are known, its facts as soon as its own
+  // structure is, so the walk costs no round per level.
+  HideInHiddenWindows(*app, &nodes);
+  Walk w(*app, &nodes);
+  for (auto& [path, n] : nodes) {
+    if (n.get() == root) continue;
+    bool whole = std::find(walk.begin(), walk.end(), n.get()) == walk.end();
+    if (whole) {
+      w.Facts(n.get());
+    } else {
+      w.Expect(n.get(), 1, false);
+      AddChildren(&w.round, n.get());
+      w.Facts(n.get());
     }
   }
-  HideInHiddenWindows(*app, &nodes);
-  Round facts;
-  for (auto& [path, n] : nodes) AddFacts(&facts, n.get(), app->qt);
-  RunRound(*app, &facts, timeout);
-  if (auto err = RoundError(facts)) return err;
-  Round names;
-  for (auto& [path, n] : nodes) AddActionNames(&names, n.get());
-  RunRound(*app, &names, timeout);
+  w.Facts(root);
+  w.Discover(root, 0);
+  w.Flush(nullptr);
+  if (!w.round.calls.empty()) {
+    RunFor(*app, &w.round.calls, timeout,
+           [&w](size_t index, const Call& c, std::vector<Call>* more) { w.Answer(index, c, more); });
+    if (auto err = RoundError(w.round)) return err;
+  }
   ExtentsToScreen(*app, &nodes);
   Publish(*app, &nodes, true);
   return platform::kAXErrorSuccess;
