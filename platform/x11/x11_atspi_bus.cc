@@ -132,7 +132,7 @@ int Append(sd_bus_message* m, const Arg& a) {
 // behind that the thread could still write to.
 struct Batch {
   std::vector<Call> calls;  // grows on the thread while `on_answer` adds calls
-  size_t next = 0;     // first call not sent yet (thread only)
+  std::deque<size_t> unsent;  // calls not sent yet, in sending order (thread only)
   size_t pending = 0;  // calls not answered yet (under Impl::mu)
   bool done = false;   // under Impl::mu
   bool active = false;  // in the thread's active list (thread only)
@@ -387,7 +387,13 @@ struct Bus::Impl {
       std::lock_guard<std::mutex> l(mu);
       b->pending += more.size();
     }
-    for (auto& c : more) b->calls.push_back(std::move(c));
+    // Urgent calls (a walk's next level) go before the ones still waiting.
+    for (auto& c : more) {
+      bool urgent = c.urgent;
+      b->calls.push_back(std::move(c));
+      if (urgent) b->unsent.push_front(b->calls.size() - 1);
+      else b->unsent.push_back(b->calls.size() - 1);
+    }
     if (!b->active) {
       b->active = true;
       active.push_back(b);
@@ -441,12 +447,13 @@ struct Bus::Impl {
   void Issue() {
     while (in_flight < kMaxInFlight && !active.empty()) {
       auto b = active.front();
-      if (b->next >= b->calls.size()) {
+      if (b->unsent.empty()) {
         b->active = false;
         active.pop_front();
         continue;
       }
-      size_t i = b->next++;
+      size_t i = b->unsent.front();
+      b->unsent.pop_front();
       if (b->aborted || b->abandoned) {
         Finish(b);  // keeps the "cannot complete" Run filled in
         continue;
@@ -589,6 +596,10 @@ void Bus::Run(std::vector<Call>* calls, OnAnswer on_answer) {
   b->calls = *calls;
   b->pending = calls->size();
   b->on_answer = std::move(on_answer);
+  for (size_t i = 0; i < b->calls.size(); ++i)
+    if (b->calls[i].urgent) b->unsent.push_back(i);
+  for (size_t i = 0; i < b->calls.size(); ++i)
+    if (!b->calls[i].urgent) b->unsent.push_back(i);
   std::unique_lock<std::mutex> l(impl_->mu);
   impl_->queue.push_back(b);
   impl_->Wake();

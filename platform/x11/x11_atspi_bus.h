@@ -65,6 +65,9 @@ struct Call {
   // the call in dispatch until the dialog closes, and nothing else sent on
   // that connection is answered meanwhile.
   bool own_connection = false;
+  // Sent before the calls of its batch that are still waiting (a walk's
+  // next level goes ahead of facts, which nothing waits on).
+  bool urgent = false;
   // Filled by the accessibility thread.
   platform::AXError err = platform::kAXErrorCannotComplete;
   std::string error_name;

@@ -421,7 +421,19 @@ class Walk {
   }
 
   // Staged calls into the batch (`more`), or into the round before it runs.
+  // Whatever walks the tree is urgent; facts are not.
   void Flush(std::vector<Call>* more) {
+    for (size_t i = 0; i < stage_.calls.size(); ++i) {
+      Call& c = stage_.calls[i];
+      switch (stage_.wants[i].part) {
+        case Part::kRole: case Part::kState: case Part::kIfaces: case Part::kName:
+        case Part::kDescription: case Part::kChildren: case Part::kChildCount: case Part::kChildAt:
+          c.urgent = true;
+          break;
+        default:
+          break;
+      }
+    }
     for (auto& c : stage_.calls) (more ? *more : round.calls).push_back(std::move(c));
     round.wants.insert(round.wants.end(), stage_.wants.begin(), stage_.wants.end());
     stage_.calls.clear();
