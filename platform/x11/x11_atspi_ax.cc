@@ -512,18 +512,21 @@ AXError SetAttribute(const Element& e, const std::string& attr, const Value& v) 
       r = BoolCall(e, On(e, kTextIface, "SetCaretOffset", {int32_t(loc)}));
     } else {
       r = BoolCall(e, On(e, kTextIface, "SetSelection", {int32_t{0}, int32_t(loc), int32_t(loc + len)}));
-      if (r == platform::kAXErrorFailure)
+      // GTK 4 never answers AddSelection: asking would cost the time-out
+      // and mark the application hung.
+      if (r == platform::kAXErrorFailure && !e.app->gtk4)
         r = BoolCall(e, On(e, kTextIface, "AddSelection", {int32_t(loc), int32_t(loc + len)}));
     }
     if (r != platform::kAXErrorSuccess) return r;
-    // The range read back decides: a toolkit may answer true and select nothing.
+    // The range read back decides: a toolkit may answer true and select
+    // nothing, and a range that cannot be read back is not known to be set.
     return Confirmed(e, [&](const Element& el) {
       if (len == 0) {
         Call c = Live(el, GetProperty(el.app->bus, el.path, kTextIface, "CaretOffset"));
-        return !c.ok() || c.reply.at(0).Int() == loc;
+        return c.ok() && c.reply.at(0).Int() == loc;
       }
       Call c = Live(el, On(el, kTextIface, "GetSelection", {int32_t{0}}));
-      return !c.ok() || (c.reply.at(0).Int() == loc && c.reply.at(1).Int() == loc + len);
+      return c.ok() && c.reply.at(0).Int() == loc && c.reply.at(1).Int() == loc + len;
     });
   }
   if (attr == "AXSelected") {

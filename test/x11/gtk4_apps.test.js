@@ -40,6 +40,16 @@ test.describe('x11 GTK4 calculator', { skip: skip || missing('gnome-calculator')
     assert.strictEqual(addon.typeTextGlobal('42'), true);
     waitFor(() => addon.readElement(display.ref).value === `${before}7842`, 5000, 'the typed keys on the display');
 
+    // GTK 4 answers SetSelection false where no selection exists and never
+    // answers AddSelection: a selection is either read back or a failure,
+    // at once, and the application stays readable.
+    const t0 = Date.now();
+    const selected = addon.selectText(display.ref, 0, 1);
+    assert.ok(Date.now() - t0 < 2000, `selectText took ${Date.now() - t0} ms`);
+    if (selected.ok) assert.deepStrictEqual(addon.readElement(display.ref).selected_text_range, [0, 1]);
+    else assert.deepStrictEqual(selected, { ok: false, axError: 'failure' });
+    assert.ok(addon.readElement(display.ref), 'the display still reads');
+
     await checkMapsOntoImage(calc.pid, snap, seven);
     checkHitTest(calc.pid, seven);
     const [cx, cy] = centre(eight.bounds);
