@@ -33,7 +33,11 @@ const logs = new Map();  // pid -> log file
 function launch(cmd, args, env = {}) {
   const file = path.join(desktop.dir, `${path.basename(cmd)}-${Date.now()}-${started.length}.log`);
   const log = fs.openSync(file, 'a');
-  const child = spawn(cmd, args, { env: { ...process.env, ...env }, stdio: ['ignore', log, log] });
+  // Applications never run under the sanitizer runtime preloaded into the
+  // test process (scripts/test-asan.sh): Firefox dies of it.
+  const childEnv = { ...process.env, ...env };
+  delete childEnv.LD_PRELOAD;
+  const child = spawn(cmd, args, { env: childEnv, stdio: ['ignore', log, log] });
   fs.closeSync(log);
   started.push(child);
   logs.set(child.pid, file);
