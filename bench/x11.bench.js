@@ -4,9 +4,9 @@
 // the add-on's agent-facing PNG setting against libpng's defaults, and 1,000
 // typed characters with the core's pacing against the sum of its pauses, and
 // captures of real applications (a synthetic GTK3 window of 1,007 objects,
-// the editor, gedit, a Qt5 editor) against a walk asking the same facts one
+// the editor, gedit, gnumeric, a Qt5 editor) against a walk asking the same facts one
 // call at a time, with the core's share of the capture beside it, and
-// captureAppAsync of the synthetic window and gedit against their floor: the
+// captureAppAsync of the synthetic window, gedit and gnumeric against their floor: the
 // same capture's calls sent at once on one connection.
 // Everything runs in child processes: this process keeps the simulated
 // desktop the other benchmarks use.
@@ -95,7 +95,7 @@ function captureRows(env, pid, label) {
     { env, encoding: 'utf8', timeout: 120000 }));
   const core = r.capture_ms - r.backend_ms;
   const floorRows = [];
-  if (r.floor_ms > 0 && (label.startsWith('synthetic') || label.startsWith('gedit'))) {
+  if (r.floor_ms > 0 && /^(synthetic|gedit|gnumeric)/.test(label)) {
     const asyncMs = captureAsyncMs(env, pid, 9);
     floorRows.push({
       name: `x11 captureAppAsync ${label} against its floor`,
@@ -145,12 +145,13 @@ async function run() {
     const editorPid = fs.readFileSync(path.join(env.KORVO_DESKTOP, 'pids'), 'utf8').split('\n')
       .find((l) => l.split(' ')[2] === 'mousepad').split(' ')[0];
     captures.push(...captureRows(env, editorPid, 'mousepad'));
-    if (fs.existsSync('/usr/bin/gedit')) {
-      const gedit = startApp(env, 'gedit', ['--standalone']);
+    for (const [cmd, args, label] of [['gedit', ['--standalone'], 'gedit (GTK3)'], ['gnumeric', [], 'gnumeric (GTK3)']]) {
+      if (!fs.existsSync(`/usr/bin/${cmd}`)) continue;
+      const app = startApp(env, cmd, args);
       try {
-        captures.push(...captureRows(env, gedit.pid, 'gedit (GTK3)'));
+        captures.push(...captureRows(env, app.pid, label));
       } finally {
-        gedit.stop();
+        app.stop();
       }
     }
     const qt = startApp(env, 'featherpad', []);
