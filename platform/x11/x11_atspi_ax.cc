@@ -483,7 +483,7 @@ AXError SetAttribute(const Element& e, const std::string& attr, const Value& v) 
       // what it takes, so only "unchanged" counts as refused).
       return Confirmed(e, [&](const Element& el) {
         Call now = Live(el, On(el, kTextIface, "GetText", {int32_t{0}, int32_t{-1}}));
-        return !now.ok() || now.reply.at(0).s != before.reply.at(0).s;
+        return now.ok() && now.reply.at(0).s != before.reply.at(0).s;
       });
     }
     if (v.number()) {

@@ -357,11 +357,11 @@ class Walk {
 
   Round round;
 
-  // `pending` structure answers are awaited before the object is complete.
-  void Expect(Node* n, int pending, bool walked) {
-    auto& st = state_[n];
-    st.pending = pending;
-    st.walked = walked;
+  // An object whose structure is known (from the item cache) but whose
+  // children are not: they are asked, and it completes with the answer.
+  void ChildrenOf(Node* n) {
+    state_[n].pending = 1;
+    AddChildren(&stage_, n);
   }
 
   void Facts(Node* n) {
@@ -539,17 +539,9 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
   // structure is, so the walk costs no round per level.
   HideInHiddenWindows(*app, &nodes);
   Walk w(*app, &nodes);
-  for (auto& [path, n] : nodes) {
-    if (n.get() == root) continue;
-    bool whole = std::find(walk.begin(), walk.end(), n.get()) == walk.end();
-    if (whole) {
-      w.Facts(n.get());
-    } else {
-      w.Expect(n.get(), 1, false);
-      AddChildren(&w.round, n.get());
-      w.Facts(n.get());
-    }
-  }
+  for (Node* n : walk) w.ChildrenOf(n);
+  for (auto& [path, n] : nodes)
+    if (n.get() != root) w.Facts(n.get());
   w.Facts(root);
   w.Discover(root, 0);
   w.Flush(nullptr);

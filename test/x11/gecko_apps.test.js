@@ -52,20 +52,36 @@ test.describe('x11 Gecko browser', { skip: skip || missing('firefox-esr') }, () 
       ready: (all) => (named(all, 'AXButton', 'Press me') || { actions: [] }).actions.includes('AXPress') });
     const all = flatten(snap.elements);
     const press = named(all, 'AXButton', 'Press me');
-    const out = outOf(all);
+    assert.ok(outOf(all), 'the page\'s output paragraph');
     assert.strictEqual(addon.performAction(press.ref, 'AXPress').ok, true);
-    // The page runs in another process: the change lands a moment later.
-    waitFor(() => addon.readElement(out.ref).value === 'pressed 1', 3000, 'the press on the page');
+    // The page runs in another process: the change lands a moment later,
+    // in a new text object (the script replaces the paragraph's text).
+    const now = (pick) => {
+      const s = addon.captureApp(browser.pid);
+      const found = s && pick(flatten(s.elements));
+      if (s) addon.releaseCaptureEpoch(browser.pid, s.capture_epoch);
+      return found;
+    };
+    waitFor(() => { const o = now(outOf); return o && o.value === 'pressed 1'; }, 5000, 'the press on the page');
 
+    // Gecko answers true and leaves an unfocused field as it was: never a
+    // success ("failure", or "cannot_complete" when the loaded page does
+    // not answer the reads back within the capture's messaging time-out).
     const field = named(all, 'AXTextField', 'Name field');
-    assert.deepStrictEqual(addon.setValue(field.ref, 'set by the agent'), { ok: false, axError: 'failure' });
-    assert.strictEqual(addon.readElement(field.ref).value, '');
+    const set = addon.setValue(field.ref, 'set by the agent');
+    assert.strictEqual(set.ok, false, JSON.stringify(set));
+    assert.ok(['failure', 'cannot_complete'].includes(set.axError), JSON.stringify(set));
     assert.strictEqual(addon.activateApplication(browser.pid), true);
     waitFor(() => activeWindow() === snap.window.window_id, 5000, 'the browser to be active');
-    assert.deepStrictEqual(addon.setFocused(field.ref), { ok: true, axError: null });
-    waitFor(() => addon.readElement(field.ref).focused, 3000, 'the field to have the focus');
+    // (A read that timed out marks the application hung for a second.)
+    waitFor(() => addon.setFocused(field.ref).ok, 5000, 'the field to take the focus');
+    assert.strictEqual(now((els) => named(els, 'AXTextField', 'Name field')).value, '', 'the set changed nothing');
+    // Gecko may give a field a new accessible object when it takes the
+    // focus: the field is found again by its name.
+    const fieldNow = () => now((els) => named(els, 'AXTextField', 'Name field'));
+    waitFor(() => { const f = fieldNow(); return f && f.focused; }, 5000, 'the field to have the focus');
     assert.strictEqual(addon.typeTextGlobal('typed'), true);
-    waitFor(() => addon.readElement(field.ref).value === 'typed', 5000, 'the typed text');
+    waitFor(() => { const f = fieldNow(); return f && f.value === 'typed'; }, 5000, 'the typed text');
 
     await checkMapsOntoImage(browser.pid, snap, press);
     checkHitTest(browser.pid, press);
