@@ -1,6 +1,8 @@
 // The application registry of the accessibility bus: pid to bus name, the
 // toolkit, the direct socket, change events, and the per-application
 // time-out and hung state.
+#include <strings.h>
+
 #include <map>
 
 #include "x11/x11_atspi_apps.h"
@@ -63,6 +65,7 @@ AppPtr Register(const std::string& bus, pid_t pid) {
   std::vector<Call> calls;
   calls.push_back(GetProperty(bus, kRootPath, "org.a11y.atspi.Application", "ToolkitName"));
   calls.push_back(Method(bus, kRootPath, "org.a11y.atspi.Application", "GetApplicationBusAddress"));
+  calls.push_back(GetProperty(bus, kRootPath, "org.a11y.atspi.Application", "Version"));
   for (auto& c : calls) {
     c.timeout_usec = kRegisterTimeoutUsec;
     c.direct = false;
@@ -75,6 +78,8 @@ AppPtr Register(const std::string& bus, pid_t pid) {
   app->pid = pid;
   const std::string toolkit = calls[0].reply.at(0).s;
   app->qt = toolkit.rfind("Qt", 0) == 0 || toolkit.rfind("qt", 0) == 0;
+  app->gecko = strcasecmp(toolkit.c_str(), "gecko") == 0;
+  app->gtk4 = strcasecmp(toolkit.c_str(), "gtk") == 0 && calls[2].reply.at(0).s.rfind("4.", 0) == 0;
   const std::string address = calls[1].reply.at(0).s;
   if (calls[1].ok() && !address.empty()) Bus::Get().OfferDirect(bus, address);
   std::lock_guard<std::mutex> l(g_mu);
@@ -174,7 +179,7 @@ std::vector<AppPtr> Apps() {
   return out;
 }
 
-void RunFor(App& app, std::vector<Call>* calls, uint64_t timeout_usec) {
+void RunFor(App& app, std::vector<Call>* calls, uint64_t timeout_usec, Bus::OnAnswer on_answer) {
   auto now = std::chrono::steady_clock::now();
   bool hung;
   {
@@ -187,7 +192,7 @@ void RunFor(App& app, std::vector<Call>* calls, uint64_t timeout_usec) {
     return;
   }
   for (auto& c : *calls) c.timeout_usec = timeout_usec;
-  Bus::Get().Run(calls);
+  Bus::Get().Run(calls, std::move(on_answer));
   for (auto& c : *calls) {
     if (c.err == platform::kAXErrorCannotComplete) {
       std::lock_guard<std::mutex> l(app.mu);
@@ -195,6 +200,15 @@ void RunFor(App& app, std::vector<Call>* calls, uint64_t timeout_usec) {
       break;
     }
   }
+}
+
+void Normalize(const App& app, Node* n) {
+  if (!app.gtk4) return;
+  if (Has(n->states, ATSPI_STATE_SENSITIVE)) n->states |= uint64_t{1} << ATSPI_STATE_ENABLED;
+  // A window keeps its own SHOWING (it has one); what it holds is shown
+  // when visible, and not once its window is not (see Prefetch).
+  if (!IsWindowRole(n->role) && Has(n->states, ATSPI_STATE_VISIBLE))
+    n->states |= uint64_t{1} << ATSPI_STATE_SHOWING;
 }
 
 Ref RefOf(const D& so, const std::string& app_bus) {

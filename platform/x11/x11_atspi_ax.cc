@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <functional>
+#include <thread>
 #include <unordered_set>
 
 #include "x11/x11_display.h"
@@ -43,6 +44,19 @@ AXError BoolCall(const Element& e, Call c) {
   if (!r.ok()) return r.err;
   Invalidate(*e.app, e.path);
   return r.reply.at(0).Int() ? platform::kAXErrorSuccess : platform::kAXErrorFailure;
+}
+
+// Whether a write that answered true took effect, by `took` read back now
+// and for a moment after (toolkits may apply it on their next turn): the
+// platform's failure when it never does.
+AXError Confirmed(const Element& e, const std::function<bool(const Element&)>& took) {
+  constexpr int kTries = 10;
+  constexpr auto kPause = std::chrono::milliseconds(25);
+  for (int i = 0; i < kTries; ++i) {
+    if (i > 0) std::this_thread::sleep_for(kPause);
+    if (took(e)) return platform::kAXErrorSuccess;
+  }
+  return platform::kAXErrorFailure;
 }
 
 Value Elements(const std::vector<Ref>& refs, const AppPtr& owner) {
@@ -189,12 +203,21 @@ AXError Attribute(const Element& e, const Node& n, const std::string& attr, Valu
     return ValueOf(n, out);
   } else if (attr == "AXPosition" || attr == "AXSize" || attr == "AXFrame" ||
              attr == "AXActivationPoint") {
-    if (!n.has_extents)
+    platform::Rect r{double(n.x), double(n.y), double(n.w), double(n.h)};
+    // A window is its X window's outer frame, as the window list and window
+    // images have it, whatever the toolkit reports (Qt and Gecko the client
+    // rectangle, GTK4 its own size at the origin).
+    // (Qt also gives widgets inside a window the frame role: only the
+    // application's own children are windows.)
+    std::optional<platform::Rect> frame =
+        window && n.parent.path == kRootPath ? OuterFrameOf(e) : std::nullopt;
+    if (frame) r = *frame;
+    else if (!n.has_extents)
       return n.ifaces & kComponent ? platform::kAXErrorNoValue : platform::kAXErrorAttributeUnsupported;
-    if (attr == "AXPosition") *out = Value(platform::Point{double(n.x), double(n.y)});
-    else if (attr == "AXSize") *out = Value(platform::Size{double(n.w), double(n.h)});
-    else if (attr == "AXFrame") *out = Value(platform::Rect{double(n.x), double(n.y), double(n.w), double(n.h)});
-    else *out = Value(platform::Point{n.x + n.w / 2.0, n.y + n.h / 2.0});
+    if (attr == "AXPosition") *out = Value(platform::Point{r.x, r.y});
+    else if (attr == "AXSize") *out = Value(platform::Size{r.width, r.height});
+    else if (attr == "AXFrame") *out = Value(r);
+    else *out = Value(platform::Point{r.x + r.width / 2, r.y + r.height / 2});
   } else if (attr == "AXEnabled") {
     *out = Value(Has(s, ATSPI_STATE_ENABLED) && Has(s, ATSPI_STATE_SENSITIVE));
   } else if (attr == "AXFocused") {
@@ -347,9 +370,26 @@ std::shared_ptr<const Node> RecordOf(const Element& e, bool batch, AXError* err)
   return n;
 }
 
+namespace {
+
+// Facts that change while an element lives: a single read (readElement, a
+// hit-test's answer, an action's diagnostics) answers them as they are now,
+// not from the capture's record.
+bool Volatile(const std::string& attr) {
+  static const char* const kNames[] = {"AXValue", "AXTitle", "AXDescription", "AXPosition", "AXSize",
+                                       "AXFrame", "AXActivationPoint", "AXEnabled", "AXFocused",
+                                       "AXSelected", "AXExpanded", "AXMain", "AXMinimized"};
+  for (const char* n : kNames)
+    if (attr == n) return true;
+  return false;
+}
+
+}  // namespace
+
 AXError CopyAttribute(const Element& e, const std::string& attr, Value* out, bool batch) {
   AXError err;
-  auto n = RecordOf(e, batch, &err);
+  auto n = !batch && !e.IsApp() && Volatile(attr) ? LiveRecord(e.app, e.path, e.Timeout(), &err)
+                                                 : RecordOf(e, batch, &err);
   if (!n) return err;
   Value v;
   err = Attribute(e, *n, attr, &v);
@@ -436,7 +476,15 @@ AXError SetAttribute(const Element& e, const std::string& attr, const Value& v) 
   if (attr == "AXValue") {
     if (v.string()) {
       if (!(n->ifaces & kEditableText)) return platform::kAXErrorAttributeUnsupported;
-      return BoolCall(e, On(e, "org.a11y.atspi.EditableText", "SetTextContents", {*v.string()}));
+      Call before = Live(e, On(e, kTextIface, "GetText", {int32_t{0}, int32_t{-1}}));
+      AXError r = BoolCall(e, On(e, "org.a11y.atspi.EditableText", "SetTextContents", {*v.string()}));
+      if (r != platform::kAXErrorSuccess || !before.ok() || before.reply.at(0).s == *v.string()) return r;
+      // A text that stays as it was was not set (a toolkit may reformat
+      // what it takes, so only "unchanged" counts as refused).
+      return Confirmed(e, [&](const Element& el) {
+        Call now = Live(el, On(el, kTextIface, "GetText", {int32_t{0}, int32_t{-1}}));
+        return now.ok() && now.reply.at(0).s != before.reply.at(0).s;
+      });
     }
     if (v.number()) {
       if (!(n->ifaces & kValue)) return platform::kAXErrorAttributeUnsupported;
@@ -459,11 +507,27 @@ AXError SetAttribute(const Element& e, const std::string& attr, const Value& v) 
     if (!(n->ifaces & kText)) return platform::kAXErrorAttributeUnsupported;
     int64_t loc = v.range()->location, len = v.range()->length;
     if (loc < 0 || len < 0 || loc + len > INT32_MAX) return platform::kAXErrorIllegalArgument;
-    if (len == 0) return BoolCall(e, On(e, kTextIface, "SetCaretOffset", {int32_t(loc)}));
-    AXError r = BoolCall(e, On(e, kTextIface, "SetSelection", {int32_t{0}, int32_t(loc), int32_t(loc + len)}));
-    if (r == platform::kAXErrorFailure)
-      r = BoolCall(e, On(e, kTextIface, "AddSelection", {int32_t(loc), int32_t(loc + len)}));
-    return r;
+    AXError r;
+    if (len == 0) {
+      r = BoolCall(e, On(e, kTextIface, "SetCaretOffset", {int32_t(loc)}));
+    } else {
+      r = BoolCall(e, On(e, kTextIface, "SetSelection", {int32_t{0}, int32_t(loc), int32_t(loc + len)}));
+      // GTK 4 never answers AddSelection: asking would cost the time-out
+      // and mark the application hung.
+      if (r == platform::kAXErrorFailure && !e.app->gtk4)
+        r = BoolCall(e, On(e, kTextIface, "AddSelection", {int32_t(loc), int32_t(loc + len)}));
+    }
+    if (r != platform::kAXErrorSuccess) return r;
+    // The range read back decides: a toolkit may answer true and select
+    // nothing, and a range that cannot be read back is not known to be set.
+    return Confirmed(e, [&](const Element& el) {
+      if (len == 0) {
+        Call c = Live(el, GetProperty(el.app->bus, el.path, kTextIface, "CaretOffset"));
+        return c.ok() && c.reply.at(0).Int() == loc;
+      }
+      Call c = Live(el, On(el, kTextIface, "GetSelection", {int32_t{0}}));
+      return c.ok() && c.reply.at(0).Int() == loc && c.reply.at(1).Int() == loc + len;
+    });
   }
   if (attr == "AXSelected") {
     if (!v.boolean()) return platform::kAXErrorIllegalArgument;
@@ -517,7 +581,13 @@ AXError PerformAction(const Element& e, const std::string& action) {
   if (e.IsApp()) return platform::kAXErrorActionUnsupported;
   if (action == "AXRaise" && IsWindowRole(n->role)) return SetWindowAttribute(e, "AXMain", Value(true));
   int index = ActionIndexFor(*n, action);
-  if (index >= 0) return BoolCall(e, On(e, "org.a11y.atspi.Action", "DoAction", {int32_t(index)}));
+  if (index >= 0) {
+    // On a connection of its own: a press that opens a modal dialog keeps
+    // the connection that carried it busy until the dialog closes.
+    Call press = On(e, "org.a11y.atspi.Action", "DoAction", {int32_t(index)});
+    press.own_connection = true;
+    return BoolCall(e, std::move(press));
+  }
   if ((action == "AXIncrement" || action == "AXDecrement") && (n->ifaces & kValue)) {
     std::vector<Call> calls{GetProperty(e.app->bus, e.path, "org.a11y.atspi.Value", "CurrentValue"),
                             GetProperty(e.app->bus, e.path, "org.a11y.atspi.Value", "MinimumIncrement")};

@@ -6,6 +6,8 @@
 
 #include <X11/Xlib.h>
 
+#include <optional>
+
 #include "platform/accessibility.h"
 #include "x11/x11_atspi_apps.h"
 
@@ -63,6 +65,9 @@ platform::AXError PerformAction(const Element& e, const std::string& action);
 // Windows (x11_atspi_windows.cc): the X client window that shows an
 // element's window; 0 when none matches.
 Window XWindowOf(const Element& e, platform::AXError* err);
+// The outer frame (root coordinates) of the X window that shows a window
+// element; none when no X window matches.
+std::optional<platform::Rect> OuterFrameOf(const Element& e);
 // The element at a root point: the top-level X window there, the matching
 // accessible window of its application, then GetAccessibleAtPoint down to
 // the deepest object. `only` restricts the search to one application.

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -130,12 +131,16 @@ int Append(sd_bus_message* m, const Arg& a) {
 // The batch owns its calls: a caller that stops waiting leaves nothing
 // behind that the thread could still write to.
 struct Batch {
-  std::vector<Call> calls;
-  size_t next = 0;     // first call not sent yet (thread only)
+  std::vector<Call> calls;  // grows on the thread while `on_answer` adds calls
+  std::deque<size_t> unsent;  // calls not sent yet, in sending order (thread only)
   size_t pending = 0;  // calls not answered yet (under Impl::mu)
   bool done = false;   // under Impl::mu
+  bool active = false;  // in the thread's active list (thread only)
   std::atomic<bool> aborted{false};    // a call timed out: the rest are not sent
-  std::atomic<bool> abandoned{false};  // the caller stopped waiting
+  std::atomic<bool> abandoned{false};  // the caller stopped waiting (set under answer_mu)
+  std::atomic<uint64_t> answered{0};   // progress, for the caller's guard
+  Bus::OnAnswer on_answer;
+  std::mutex answer_mu;  // held while on_answer runs, and when the caller gives up
 };
 
 }  // namespace
@@ -187,6 +192,7 @@ struct Bus::Impl {
   std::deque<std::shared_ptr<Batch>> queue;  // under mu
   ChangeListener listener;                   // under mu
   std::map<std::string, std::string> offers;  // bus name -> direct address, under mu
+  std::map<std::string, std::string> addresses;  // every address offered, under mu
   bool connected = false;                    // under mu
   std::chrono::steady_clock::time_point last_attempt;  // under mu
   bool want_connect = true;                  // under mu
@@ -196,6 +202,10 @@ struct Bus::Impl {
   // Thread-owned.
   sd_bus* a11y = nullptr;
   std::map<std::string, sd_bus*> direct;  // bus name -> direct connection
+  // Connections outside `direct`: one call's own, or a dropped one that is
+  // closed once its calls are answered.
+  std::vector<sd_bus*> spare;
+  std::map<sd_bus*, size_t> outstanding;  // calls sent and not answered, per connection
   std::deque<std::shared_ptr<Batch>> active;
   size_t in_flight = 0;
 
@@ -272,10 +282,60 @@ struct Bus::Impl {
     return bus;
   }
 
+  // A connection of its own for one call (see Call::own_connection); null
+  // when the application offers no direct socket.
+  sd_bus* OwnFor(const std::string& name) {
+    std::string address;
+    {
+      std::lock_guard<std::mutex> l(mu);
+      auto it = addresses.find(name);
+      if (it == addresses.end()) return nullptr;
+      address = it->second;
+    }
+    sd_bus* bus = nullptr;
+    if (sd_bus_new(&bus) < 0) return nullptr;
+    if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_start(bus) < 0) {
+      sd_bus_unref(bus);
+      return nullptr;
+    }
+    spare.push_back(bus);
+    return bus;
+  }
+
+  // A shared direct connection that let a call time out may be stuck in the
+  // application (see Call::own_connection): the next call opens a new one,
+  // and this one is closed once its calls have their answers.
+  void DropDirect(sd_bus* bus) {
+    for (auto it = direct.begin(); it != direct.end(); ++it) {
+      if (it->second != bus) continue;
+      std::lock_guard<std::mutex> l(mu);
+      auto a = addresses.find(it->first);
+      if (a != addresses.end()) offers[it->first] = a->second;
+      spare.push_back(bus);
+      direct.erase(it);
+      return;
+    }
+  }
+
+  // Spare connections with no call left, after the processing pass (never
+  // from a callback of the connection itself).
+  void CloseSpare() {
+    for (auto it = spare.begin(); it != spare.end();) {
+      if (outstanding[*it] == 0) {
+        outstanding.erase(*it);
+        sd_bus_flush_close_unref(*it);
+        it = spare.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
   struct Sent {
     Impl* self;
     std::shared_ptr<Batch> batch;
     size_t index;
+    sd_bus* bus;
   };
 
   static int OnReply(sd_bus_message* m, void* userdata, sd_bus_error*) {
@@ -286,14 +346,58 @@ struct Bus::Impl {
       const sd_bus_error* e = sd_bus_message_get_error(m);
       c.error_name = e && e->name ? e->name : "";
       c.err = ErrorFor(c.error_name, sd_bus_message_get_errno(m));
-      if (c.err == platform::kAXErrorCannotComplete) sent->batch->aborted = true;
+      if (c.err == platform::kAXErrorCannotComplete) {
+        sent->batch->aborted = true;
+        if (c.error_name == "org.freedesktop.DBus.Error.Timeout" ||
+            c.error_name == "org.freedesktop.DBus.Error.NoReply")
+          sent->self->DropDirect(sent->bus);
+      }
     } else {
       c.reply = D{};
       c.err = ReadAll(m, &c.reply) < 0 ? platform::kAXErrorFailure : platform::kAXErrorSuccess;
     }
+    --sent->self->outstanding[sent->bus];
+    sent->self->Answered(sent->batch, sent->index);
     sent->self->Finish(sent->batch);
     delete sent;
     return 0;
+  }
+
+  // Hands an answer to the batch's listener and joins the calls it adds.
+  void Answered(const std::shared_ptr<Batch>& b, size_t index) {
+    b->answered.fetch_add(1, std::memory_order_relaxed);
+    if (!b->on_answer) return;
+    std::vector<Call> more;
+    {
+      std::lock_guard<std::mutex> l(b->answer_mu);
+      if (b->abandoned || b->aborted) return;
+      b->on_answer(index, b->calls[index], &more);
+    }
+    if (more.empty()) return;
+    uint64_t timeout = b->calls[index].timeout_usec;
+    for (auto& c : more) {
+      c.err = platform::kAXErrorCannotComplete;
+      if (c.timeout_usec == 0) c.timeout_usec = timeout;
+    }
+    {
+      std::lock_guard<std::mutex> l(stats->log_mu);
+      if (stats->log) stats->log->insert(stats->log->end(), more.begin(), more.end());
+    }
+    {
+      std::lock_guard<std::mutex> l(mu);
+      b->pending += more.size();
+    }
+    // Urgent calls (a walk's next level) go before the ones still waiting.
+    for (auto& c : more) {
+      bool urgent = c.urgent;
+      b->calls.push_back(std::move(c));
+      if (urgent) b->unsent.push_front(b->calls.size() - 1);
+      else b->unsent.push_back(b->calls.size() - 1);
+    }
+    if (!b->active) {
+      b->active = true;
+      active.push_back(b);
+    }
   }
 
   // Called on the thread exactly once per call (answered or skipped).
@@ -309,7 +413,8 @@ struct Bus::Impl {
     Call& c = b->calls[index];
     bool bus_service = c.dest == kDBusName || c.dest == kRegistryName;
     sd_bus* bus = nullptr;
-    if (!bus_service && c.direct) bus = DirectFor(c.dest);
+    if (!bus_service && c.own_connection) bus = OwnFor(c.dest);
+    if (!bus && !bus_service && c.direct) bus = DirectFor(c.dest);
     bool direct_call = bus != nullptr;
     if (!bus) bus = a11y;
     if (!bus) {
@@ -322,7 +427,7 @@ struct Bus::Impl {
                                            c.path.c_str(), c.iface.c_str(), c.member.c_str());
     for (size_t i = 0; r >= 0 && i < c.args.size(); ++i) r = Append(m, c.args[i]);
     if (r >= 0) {
-      auto* sent = new Sent{this, b, index};
+      auto* sent = new Sent{this, b, index, bus};
       r = sd_bus_call_async(bus, nullptr, m, OnReply, sent, c.timeout_usec);
       if (r < 0) delete sent;
     }
@@ -334,6 +439,7 @@ struct Bus::Impl {
       return;
     }
     ++in_flight;
+    ++outstanding[bus];
     stats->calls.fetch_add(1, std::memory_order_relaxed);
     if (direct_call) stats->direct_calls.fetch_add(1, std::memory_order_relaxed);
   }
@@ -341,11 +447,13 @@ struct Bus::Impl {
   void Issue() {
     while (in_flight < kMaxInFlight && !active.empty()) {
       auto b = active.front();
-      if (b->next >= b->calls.size()) {
+      if (b->unsent.empty()) {
+        b->active = false;
         active.pop_front();
         continue;
       }
-      size_t i = b->next++;
+      size_t i = b->unsent.front();
+      b->unsent.pop_front();
       if (b->aborted || b->abandoned) {
         Finish(b);  // keeps the "cannot complete" Run filled in
         continue;
@@ -384,6 +492,7 @@ struct Bus::Impl {
       {
         std::lock_guard<std::mutex> l(mu);
         while (!queue.empty()) {
+          queue.front()->active = true;
           active.push_back(std::move(queue.front()));
           queue.pop_front();
         }
@@ -393,12 +502,14 @@ struct Bus::Impl {
       if (a11y) buses.push_back(a11y);
       for (auto& [name, bus] : direct)
         if (bus) buses.push_back(bus);
+      buses.insert(buses.end(), spare.begin(), spare.end());
       for (sd_bus* bus : buses) {
         for (int n = 0; n < 10000; ++n) {
           int r = sd_bus_process(bus, nullptr);
           if (r <= 0) break;
         }
       }
+      CloseSpare();
       ReapDirect();
       if (a11y && !sd_bus_is_open(a11y)) {
         sd_bus_flush_close_unref(a11y);
@@ -414,6 +525,7 @@ struct Bus::Impl {
       if (a11y) buses.push_back(a11y);
       for (auto& [name, bus] : direct)
         if (bus) buses.push_back(bus);
+      buses.insert(buses.end(), spare.begin(), spare.end());
       for (sd_bus* bus : buses) {
         int events = sd_bus_get_events(bus);
         fds.push_back({sd_bus_get_fd(bus), static_cast<short>(events < 0 ? 0 : events), 0});
@@ -460,7 +572,9 @@ bool Bus::Connected() {
   return impl_->connected;
 }
 
-void Bus::Run(std::vector<Call>* calls) {
+void Bus::Run(std::vector<Call>* calls) { Run(calls, nullptr); }
+
+void Bus::Run(std::vector<Call>* calls, OnAnswer on_answer) {
   if (calls->empty()) return;
   uint64_t longest = 0;
   for (auto& c : *calls) {
@@ -474,17 +588,37 @@ void Bus::Run(std::vector<Call>* calls) {
     for (auto& c : *calls) c.err = platform::kAXErrorAPIDisabled;
     return;
   }
+  {
+    std::lock_guard<std::mutex> l(stats_.log_mu);
+    if (stats_.log) stats_.log->insert(stats_.log->end(), calls->begin(), calls->end());
+  }
   auto b = std::make_shared<Batch>();
   b->calls = *calls;
   b->pending = calls->size();
+  b->on_answer = std::move(on_answer);
+  for (size_t i = 0; i < b->calls.size(); ++i)
+    if (b->calls[i].urgent) b->unsent.push_back(i);
+  for (size_t i = 0; i < b->calls.size(); ++i)
+    if (!b->calls[i].urgent) b->unsent.push_back(i);
   std::unique_lock<std::mutex> l(impl_->mu);
   impl_->queue.push_back(b);
   impl_->Wake();
   // Every call is bounded by its own time-out on the thread; this bound only
-  // guards against a thread that stopped answering.
-  auto deadline = platform::SystemClock().Now() + std::chrono::microseconds(longest) +
-                  std::chrono::seconds(2) + std::chrono::milliseconds(calls->size() / 8);
-  if (!platform::SystemClock().WaitUntil(l, impl_->cv, deadline, [&] { return b->done; })) {
+  // guards against a thread that stopped answering (it is renewed while
+  // answers keep coming: a growing batch may outlast it).
+  const auto guard = std::chrono::microseconds(longest) + std::chrono::seconds(2) +
+                     std::chrono::milliseconds(calls->size() / 8);
+  uint64_t seen = 0;
+  for (;;) {
+    auto deadline = platform::SystemClock().Now() + guard;
+    if (platform::SystemClock().WaitUntil(l, impl_->cv, deadline, [&] { return b->done; })) break;
+    uint64_t now = b->answered.load();
+    if (now != seen) {
+      seen = now;
+      continue;
+    }
+    l.unlock();
+    std::lock_guard<std::mutex> quiet(b->answer_mu);  // no listener runs past this point
     b->abandoned = true;
     return;  // every call still says "cannot complete"
   }
@@ -494,6 +628,7 @@ void Bus::Run(std::vector<Call>* calls) {
 void Bus::OfferDirect(const std::string& bus_name, const std::string& address) {
   std::lock_guard<std::mutex> l(impl_->mu);
   impl_->offers[bus_name] = address;
+  impl_->addresses[bus_name] = address;
 }
 
 void Bus::SetChangeListener(ChangeListener listener) {

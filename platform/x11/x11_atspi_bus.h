@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <variant>
 #include <vector>
@@ -58,6 +59,15 @@ struct Call {
   std::vector<Arg> args;
   uint64_t timeout_usec = 0;
   bool direct = true;  // use the application's direct socket when it offers one
+  // Sent on a direct connection opened for this call alone and closed after
+  // its answer. Actions need it: a toolkit that runs a modal loop inside the
+  // handler (a dialog opened by a press) leaves the connection that carried
+  // the call in dispatch until the dialog closes, and nothing else sent on
+  // that connection is answered meanwhile.
+  bool own_connection = false;
+  // Sent before the calls of its batch that are still waiting (a walk's
+  // next level goes ahead of facts, which nothing waits on).
+  bool urgent = false;
   // Filled by the accessibility thread.
   platform::AXError err = platform::kAXErrorCannotComplete;
   std::string error_name;
@@ -92,6 +102,14 @@ class Bus {
   // times out ends the batch: the calls not yet sent answer "cannot
   // complete" at once, so a hung application costs one time-out.
   void Run(std::vector<Call>* calls);
+  // The same, calling `on_answer` on the accessibility thread with each
+  // answer as it arrives (the call's index in the batch as it grows); calls
+  // it appends to `more` join the batch with the answered call's time-out,
+  // so a walk sends each level as soon as its parent answers instead of a
+  // round at a time. It must not block and must not call Run. Once Run has
+  // returned it is never called again.
+  using OnAnswer = std::function<void(size_t index, const Call& answered, std::vector<Call>* more)>;
+  void Run(std::vector<Call>* calls, OnAnswer on_answer);
   // Uses the application's direct socket for calls to `bus_name` from now on.
   void OfferDirect(const std::string& bus_name, const std::string& address);
   void SetChangeListener(ChangeListener listener);
@@ -99,6 +117,10 @@ class Bus {
   struct Stats {
     std::atomic<uint64_t> calls{0};
     std::atomic<uint64_t> direct_calls{0};
+    // When set, every batch handed to Run is copied here first (the
+    // benchmark replays a capture's calls against the application alone).
+    std::mutex log_mu;
+    std::vector<Call>* log = nullptr;
   };
   Stats& stats() { return stats_; }
 

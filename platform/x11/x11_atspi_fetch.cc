@@ -19,7 +19,8 @@ const char* const kAcc = "org.a11y.atspi.Accessible";
 
 // Which answer a call carries.
 enum class Part { kRole, kState, kIfaces, kName, kDescription, kChildCount, kParent, kChildren,
-                  kExtents, kActions, kValue, kText, kRelations, kIdentifier, kParentRole, kItems, kChildAt };
+                  kExtents, kActions, kValue, kText, kRelations, kIdentifier, kParentRole, kItems, kChildAt,
+                  kActionAt };
 
 struct Want {
   Node* node;
@@ -36,7 +37,10 @@ struct Round {
   }
 };
 
-void AddStructure(Round* r, Node* n) {
+// An object reached by walking from its parent needs neither its parent
+// nor its child count asked (GetChildren answers the count, except for
+// objects that manage their descendants, asked for it later).
+void AddStructure(Round* r, Node* n, bool walked = false) {
   const std::string& b = n->self.bus;
   const std::string& p = n->self.path;
   r->Add(n, Part::kRole, Method(b, p, kAcc, "GetRole"));
@@ -44,6 +48,7 @@ void AddStructure(Round* r, Node* n) {
   r->Add(n, Part::kIfaces, Method(b, p, kAcc, "GetInterfaces"));
   r->Add(n, Part::kName, GetProperty(b, p, kAcc, "Name"));
   r->Add(n, Part::kDescription, GetProperty(b, p, kAcc, "Description"));
+  if (walked) return;
   r->Add(n, Part::kChildCount, GetProperty(b, p, kAcc, "ChildCount"));
   r->Add(n, Part::kParent, GetProperty(b, p, kAcc, "Parent"));
 }
@@ -163,13 +168,88 @@ void Apply(const Want& w, const Call& c, const std::string& app_bus) {
     case Part::kChildAt:
       if (w.index < static_cast<int32_t>(n->children.size())) n->children[w.index] = RefOf(a, app_bus);
       break;
+    case Part::kActionAt:
+      if (w.index < static_cast<int32_t>(n->actions.size())) n->actions[w.index] = a.s;
+      break;
     case Part::kItems: break;
   }
 }
 
+// Gecko answers the batch GetActions with garbage (";;", "<Alt>F;": its
+// key bindings run into the names) while GetName answers each index well.
+bool MalformedActions(const Node& n) {
+  for (const auto& a : n.actions)
+    if (a.empty() || a.find(';') != std::string::npos) return true;
+  return false;
+}
+
+// The names of malformed actions asked one index at a time (one round for
+// every such object).
+void AddActionNames(Round* r, Node* n) {
+  if (!MalformedActions(*n)) return;
+  int32_t count = static_cast<int32_t>(std::min<size_t>(n->actions.size(), 64));
+  n->actions.assign(count, std::string());
+  for (int32_t i = 0; i < count; ++i)
+    r->Add(n, Part::kActionAt, Method(n->self.bus, n->self.path, "org.a11y.atspi.Action", "GetName", {i}), i);
+}
+
 void RunRound(App& app, Round* r, uint64_t timeout) {
   RunFor(app, &r->calls, timeout);
-  for (size_t i = 0; i < r->calls.size(); ++i) Apply(r->wants[i], r->calls[i], app.bus);
+  for (size_t i = 0; i < r->calls.size(); ++i) {
+    Apply(r->wants[i], r->calls[i], app.bus);
+    if (r->wants[i].part == Part::kState && r->calls[i].ok()) Normalize(app, r->wants[i].node);
+  }
+}
+
+using Nodes = std::unordered_map<std::string, std::unique_ptr<Node>>;
+
+// The application's window that holds a node (itself for a window), by
+// its parents among `nodes`; null when the chain leaves them.
+const Node* WindowAmong(const Nodes& nodes, const Node* n) {
+  for (int depth = 0; n && depth < 64; ++depth) {
+    if (IsWindowRole(n->role) && n->parent.path == kRootPath) return n;
+    auto p = nodes.find(n->parent.path);
+    n = p == nodes.end() ? nullptr : p->second.get();
+  }
+  return nullptr;
+}
+
+// GTK 4: nothing in a window that is not shown is shown.
+void HideInHiddenWindows(const App& app, Nodes* nodes) {
+  if (!app.gtk4) return;
+  for (auto& [path, n] : *nodes) {
+    const Node* w = WindowAmong(*nodes, n.get());
+    if (w && w != n.get() && !Has(w->states, ATSPI_STATE_SHOWING))
+      n->states &= ~(uint64_t{1} << ATSPI_STATE_SHOWING);
+  }
+}
+
+// GTK 4 answers extents relative to the window: moved by the window's
+// origin on the screen (each window's looked up once).
+void ExtentsToScreen(const App& app, Nodes* nodes) {
+  if (!app.gtk4) return;
+  std::unordered_map<const Node*, std::optional<std::pair<int32_t, int32_t>>> origins;
+  std::vector<std::pair<Node*, const Node*>> moves;
+  for (auto& [path, n] : *nodes) {
+    // Widgets with no size (on a stack page not shown, say) have no place.
+    if (n->has_extents && (n->w <= 0 || n->h <= 0)) n->has_extents = false;
+    if (!n->has_extents) continue;
+    const Node* w = WindowAmong(*nodes, n.get());
+    if (!w) continue;
+    n->window = w->self.path;
+    auto it = origins.find(w);
+    if (it == origins.end()) {
+      int32_t x = 0, y = 0;
+      it = origins.emplace(w, WindowOrigin(app, *w, &x, &y) ? std::make_optional(std::make_pair(x, y))
+                                                             : std::nullopt).first;
+    }
+    if (!it->second) {
+      n->has_extents = false;  // no place on the screen known
+      continue;
+    }
+    n->x += it->second->first;
+    n->y += it->second->second;
+  }
 }
 
 // The first error that matters for the whole round: the application went
@@ -217,7 +297,7 @@ bool ChildrenFromItems(Node* n, std::vector<std::pair<int32_t, Ref>>* items) {
   return true;
 }
 
-void Publish(App& app, std::unordered_map<std::string, std::unique_ptr<Node>>* nodes, bool whole) {
+void Publish(App& app, Nodes* nodes, bool whole) {
   auto now = Clock::now();
   for (auto& [path, n] : *nodes) {
     if (n->parent_role != ATSPI_ROLE_INVALID) continue;
@@ -232,6 +312,168 @@ void Publish(App& app, std::unordered_map<std::string, std::unique_ptr<Node>>* n
   }
   if (whole) app.prefetched = now;
 }
+
+// One object fetched on its own: placed on the screen (GTK 4, through its
+// window's record) and kept.
+std::shared_ptr<const Node> PublishOne(const AppPtr& app, std::unique_ptr<Node> n, uint64_t timeout) {
+  if (app->gtk4 && n->has_extents && (n->w <= 0 || n->h <= 0)) n->has_extents = false;
+  if (app->gtk4 && n->has_extents) {
+    std::shared_ptr<const Node> keep;
+    const Node* w = n.get();
+    platform::AXError err;
+    // Its window as the last prefetch found it, else up its parents.
+    if (!n->window.empty() && n->window != n->self.path) {
+      keep = Record(app, n->window, timeout, &err);
+      w = keep.get();
+    }
+    for (int depth = 0; w && depth < 64 && !(IsWindowRole(w->role) && w->parent.path == kRootPath); ++depth) {
+      keep = w->parent.null() || w->parent.bus != app->bus ? nullptr : Record(app, w->parent.path, timeout, &err);
+      w = keep.get();
+    }
+    if (w) n->window = w->self.path;
+    int32_t x = 0, y = 0;
+    if (w && WindowOrigin(*app, *w, &x, &y)) {
+      n->x += x;
+      n->y += y;
+    } else {
+      n->has_extents = false;
+    }
+  }
+  std::string path = n->self.path;
+  Nodes one;
+  one[path] = std::move(n);
+  Publish(*app, &one, false);
+  std::lock_guard<std::mutex> l(app->mu);
+  return app->records[path];
+}
+
+// The prefetch's walk as one growing batch (see Bus::Run with a listener).
+// Calls are staged, then handed to the batch; `round.wants` follows the
+// batch's calls index for index. Everything but the constructor and the
+// set-up before Run runs on the accessibility thread.
+class Walk {
+ public:
+  Walk(App& app, Nodes* nodes) : app_(app), nodes_(*nodes) {}
+
+  Round round;
+
+  // An object whose structure is known (from the item cache) but whose
+  // children are not: they are asked, and it completes with the answer.
+  void ChildrenOf(Node* n) {
+    state_[n].pending = 1;
+    AddChildren(&stage_, n);
+  }
+
+  void Facts(Node* n) {
+    auto& st = state_[n];
+    if (st.facts) return;
+    st.facts = true;
+    // GTK 4: nothing in a window that is not shown is shown.
+    if (app_.gtk4) {
+      const Node* w = WindowAmong(nodes_, n);
+      if (w && w != n && !Has(w->states, ATSPI_STATE_SHOWING))
+        n->states &= ~(uint64_t{1} << ATSPI_STATE_SHOWING);
+    }
+    AddFacts(&stage_, n, app_.qt);
+  }
+
+  // New children of a complete object: their structure and children asked.
+  void Discover(Node* n, int depth) {
+    if (depth >= kMaxRounds) return;
+    for (const auto& c : n->children) {
+      if (c.bus != app_.bus || nodes_.count(c.path) || nodes_.size() >= kMaxNodes) continue;
+      auto& slot = nodes_[c.path];
+      slot = std::make_unique<Node>();
+      Node* child = slot.get();
+      child->self = c;
+      child->parent = n->self;
+      auto& st = state_[child];
+      st.pending = 6;  // the five of AddStructure(walked) and GetChildren
+      st.walked = true;
+      st.depth = depth + 1;
+      AddStructure(&stage_, child, true);
+      AddChildren(&stage_, child);
+    }
+  }
+
+  void Answer(size_t index, const Call& c, std::vector<Call>* more) {
+    if (index >= round.wants.size()) return;
+    const Want want = round.wants[index];
+    Node* n = want.node;
+    Apply(want, c, app_.bus);
+    switch (want.part) {
+      case Part::kState:
+        if (c.ok()) Normalize(app_, n);
+        [[fallthrough]];
+      case Part::kRole: case Part::kIfaces: case Part::kName: case Part::kDescription:
+      case Part::kChildren: case Part::kChildCount: case Part::kParent: case Part::kChildAt: {
+        auto& st = state_[n];
+        if (st.pending > 0 && --st.pending == 0) Complete(n);
+        break;
+      }
+      case Part::kActions:
+        AddActionNames(&stage_, n);
+        break;
+      default:
+        break;
+    }
+    Flush(more);
+  }
+
+  // Staged calls into the batch (`more`), or into the round before it runs.
+  // Whatever walks the tree is urgent; facts are not.
+  void Flush(std::vector<Call>* more) {
+    for (size_t i = 0; i < stage_.calls.size(); ++i) {
+      Call& c = stage_.calls[i];
+      switch (stage_.wants[i].part) {
+        case Part::kRole: case Part::kState: case Part::kIfaces: case Part::kName:
+        case Part::kDescription: case Part::kChildren: case Part::kChildCount: case Part::kChildAt:
+          c.urgent = true;
+          break;
+        default:
+          break;
+      }
+    }
+    for (auto& c : stage_.calls) (more ? *more : round.calls).push_back(std::move(c));
+    round.wants.insert(round.wants.end(), stage_.wants.begin(), stage_.wants.end());
+    stage_.calls.clear();
+    stage_.wants.clear();
+  }
+
+ private:
+  struct State {
+    int pending = 0;
+    int depth = 0;
+    bool walked = false;    // reached from its parent: child count not asked
+    bool counted = false;
+    bool by_index = false;
+    bool facts = false;
+  };
+
+  void Complete(Node* n) {
+    auto& st = state_[n];
+    if (st.walked && !st.counted && Has(n->states, ATSPI_STATE_MANAGES_DESCENDANTS)) {
+      st.counted = true;
+      st.pending = 1;
+      stage_.Add(n, Part::kChildCount, GetProperty(n->self.bus, n->self.path, kAcc, "ChildCount"));
+      return;
+    }
+    if (!st.by_index && NeedsChildrenByIndex(*n)) {
+      st.by_index = true;
+      AddChildrenByIndex(&stage_, n);
+      st.pending = static_cast<int>(n->children.size());
+      return;
+    }
+    if (st.by_index) DropMissingChildren(n);
+    Discover(n, st.depth);
+    Facts(n);
+  }
+
+  App& app_;
+  Nodes& nodes_;
+  Round stage_;
+  std::unordered_map<Node*, State> state_;
+};
 
 }  // namespace
 
@@ -252,7 +494,7 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
     std::lock_guard<std::mutex> l(app->mu);
     if (app->prefetched > asked) return platform::kAXErrorSuccess;  // another thread just did it
   }
-  std::unordered_map<std::string, std::unique_ptr<Node>> nodes;
+  Nodes nodes;
   auto node = [&](const Ref& r) -> Node* {
     auto& slot = nodes[r.path];
     if (!slot) {
@@ -265,11 +507,11 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
   Round first;
   AddStructure(&first, root);
   AddChildren(&first, root);
-  if (!app->qt)
+  if (!app->qt && !app->gecko)
     first.Add(root, Part::kItems, Method(app->bus, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems"));
   RunFor(*app, &first.calls, timeout);
   if (auto err = RoundError(first)) return err;
-  std::vector<Node*> walk, unknown;
+  std::vector<Node*> walk;
   for (size_t i = 0; i < first.calls.size(); ++i) {
     if (first.wants[i].part != Part::kItems) {
       Apply(first.wants[i], first.calls[i], app->bus);
@@ -283,6 +525,7 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
       if (self.bus != app->bus || self.path == kRootPath) continue;
       Node* n = node(self);
       NodeFromItem(item, app->bus, n);
+      Normalize(*app, n);
       by_parent[n->parent.path].push_back({n->index_in_parent, self});
     }
     for (auto& [path, n] : nodes) {
@@ -290,46 +533,24 @@ platform::AXError Prefetch(const AppPtr& app, uint64_t timeout) {
       if (!ChildrenFromItems(n.get(), &by_parent[path])) walk.push_back(n.get());
     }
   }
-  // Children not in the cache (table cells, managed descendants, Qt): walk
-  // down level by level, every call of a level in flight at once.
-  auto discover = [&](Node* n) {
-    for (const auto& c : n->children) {
-      if (c.bus != app->bus || nodes.count(c.path) || nodes.size() >= kMaxNodes) continue;
-      unknown.push_back(node(c));
-    }
-  };
-  discover(root);
-  for (Node* n : walk) (void)n;
-  std::vector<Node*> by_index;
-  for (int round = 0; round < kMaxRounds && (!walk.empty() || !unknown.empty() || !by_index.empty());
-       ++round) {
-    Round r;
-    for (Node* n : walk) AddChildren(&r, n);
-    for (Node* n : unknown) {
-      AddStructure(&r, n);
-      AddChildren(&r, n);
-    }
-    for (Node* n : by_index) AddChildrenByIndex(&r, n);
-    RunRound(*app, &r, timeout);
-    if (auto err = RoundError(r)) return err;
-    std::vector<Node*> parents = walk;
-    parents.insert(parents.end(), unknown.begin(), unknown.end());
-    for (Node* n : by_index) DropMissingChildren(n);
-    parents.insert(parents.end(), by_index.begin(), by_index.end());
-    walk.clear();
-    unknown.clear();
-    std::vector<Node*> asked_by_index = std::move(by_index);
-    by_index.clear();
-    for (Node* n : parents) {
-      bool asked = std::find(asked_by_index.begin(), asked_by_index.end(), n) != asked_by_index.end();
-      if (!asked && NeedsChildrenByIndex(*n)) by_index.push_back(n);
-      else discover(n);
-    }
+  // Children not in the cache (table cells, managed descendants, Qt) and
+  // every missing fact, in one growing batch: each object's calls go out as
+  // soon as its parent's children are known, its facts as soon as its own
+  // structure is, so the walk costs no round per level.
+  HideInHiddenWindows(*app, &nodes);
+  Walk w(*app, &nodes);
+  for (Node* n : walk) w.ChildrenOf(n);
+  for (auto& [path, n] : nodes)
+    if (n.get() != root) w.Facts(n.get());
+  w.Facts(root);
+  w.Discover(root, 0);
+  w.Flush(nullptr);
+  if (!w.round.calls.empty()) {
+    RunFor(*app, &w.round.calls, timeout,
+           [&w](size_t index, const Call& c, std::vector<Call>* more) { w.Answer(index, c, more); });
+    if (auto err = RoundError(w.round)) return err;
   }
-  Round facts;
-  for (auto& [path, n] : nodes) AddFacts(&facts, n.get(), app->qt);
-  RunRound(*app, &facts, timeout);
-  if (auto err = RoundError(facts)) return err;
+  ExtentsToScreen(*app, &nodes);
   Publish(*app, &nodes, true);
   return platform::kAXErrorSuccess;
 }
@@ -341,12 +562,13 @@ std::shared_ptr<const Node> Record(const AppPtr& app, const std::string& path,
     *err = platform::kAXErrorCannotComplete;
     return nullptr;
   }
+  auto n = std::make_unique<Node>();
   {
     std::lock_guard<std::mutex> l(app->mu);
     auto it = app->records.find(path);
     if (it != app->records.end() && Clock::now() - it->second->fetched < kFresh) return it->second;
+    if (it != app->records.end()) n->window = it->second->window;  // objects do not change windows
   }
-  auto n = std::make_unique<Node>();
   n->self = Ref{app->bus, path};
   Round r;
   AddStructure(&r, n.get());
@@ -365,11 +587,37 @@ std::shared_ptr<const Node> Record(const AppPtr& app, const std::string& path,
     facts.Add(n.get(), Part::kParentRole, Method(n->parent.bus, n->parent.path, kAcc, "GetRole"));
   RunRound(*app, &facts, timeout);
   DropMissingChildren(n.get());
-  std::unordered_map<std::string, std::unique_ptr<Node>> one;
-  one[path] = std::move(n);
-  Publish(*app, &one, false);
-  std::lock_guard<std::mutex> l(app->mu);
-  return app->records[path];
+  Round names;
+  AddActionNames(&names, n.get());
+  RunRound(*app, &names, timeout);
+  return PublishOne(app, std::move(n), timeout);
+}
+
+std::shared_ptr<const Node> LiveRecord(const AppPtr& app, const std::string& path,
+                                       uint64_t timeout, platform::AXError* err) {
+  auto asked = Clock::now();
+  auto kept = Record(app, path, timeout, err);
+  if (!kept || kept->fetched >= asked) return kept;
+  auto n = std::make_unique<Node>(*kept);
+  const std::string& b = n->self.bus;
+  Round r;
+  r.Add(n.get(), Part::kState, Method(b, path, kAcc, "GetState"));
+  r.Add(n.get(), Part::kName, GetProperty(b, path, kAcc, "Name"));
+  r.Add(n.get(), Part::kDescription, GetProperty(b, path, kAcc, "Description"));
+  // Extents whatever the kept states say: the object may have been shown since.
+  if (n->ifaces & kComponent)
+    r.Add(n.get(), Part::kExtents, Method(b, path, "org.a11y.atspi.Component", "GetExtents", {uint32_t{0}}));
+  if (n->ifaces & kValue) r.Add(n.get(), Part::kValue, GetProperty(b, path, "org.a11y.atspi.Value", "CurrentValue"));
+  if ((n->ifaces & kText) && (IsTextRole(n->role) || Has(n->states, ATSPI_STATE_EDITABLE)))
+    r.Add(n.get(), Part::kText, Method(b, path, "org.a11y.atspi.Text", "GetText", {int32_t{0}, int32_t{-1}}));
+  n->has_extents = false;
+  RunRound(*app, &r, timeout);
+  if (!r.calls[0].ok()) {
+    *err = r.calls[0].err == platform::kAXErrorAttributeUnsupported ? platform::kAXErrorInvalidUIElement
+                                                                     : r.calls[0].err;
+    return nullptr;
+  }
+  return PublishOne(app, std::move(n), timeout);
 }
 
 }  // namespace x11::atspi

@@ -115,7 +115,10 @@ namespace {
 bool Named(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
 // The AT-SPI actions that press, in the order they are preferred.
-const char* const kPressNames[] = {"click", "press", "toggle", "activate", "Press", "Toggle"};
+// (Gecko names the default action of links "jump", of tabs "switch", of
+// check boxes "check" / "uncheck", of options "select".)
+const char* const kPressNames[] = {"click", "press", "toggle", "activate", "jump", "switch",
+                                   "check", "uncheck", "cycle", "select"};
 
 }  // namespace
 

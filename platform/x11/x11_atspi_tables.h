@@ -74,6 +74,7 @@ struct Node {
   std::optional<std::string> text;
   std::optional<Ref> labelled_by;
   std::optional<std::string> identifier;
+  std::string window;  // path of the application's window that holds it (GTK 4; empty: unknown)
   std::chrono::steady_clock::time_point fetched;
 };
 

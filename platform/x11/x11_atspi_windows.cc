@@ -9,6 +9,7 @@
 #include <X11/Xatom.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -61,6 +62,42 @@ bool Shown(const Node& n) { return Has(n.states, ATSPI_STATE_SHOWING) && n.has_e
 
 bool Contains(const Node& n, float x, float y) {
   return x >= n.x && y >= n.y && x < n.x + n.w && y < n.y + n.h;
+}
+
+// The child of `n` that holds the point, looking through children that
+// have no place of their own (GTK3's notebook page tabs); empty when none.
+// The last such child wins: toolkits draw later children over earlier ones.
+std::string ChildAt(const AppPtr& app, const Node& n, float x, float y, uint64_t timeout, int through) {
+  std::string found;
+  AXError err;
+  for (const auto& c : n.children) {
+    if (c.bus != app->bus) continue;
+    auto cn = Record(app, c.path, timeout, &err);
+    if (!cn || !Has(cn->states, ATSPI_STATE_SHOWING)) continue;
+    if (Shown(*cn)) {
+      if (Contains(*cn, x, y)) found = c.path;
+    } else if (through > 0 && (!cn->has_extents || cn->w <= 0 || cn->h <= 0)) {
+      std::string inner = ChildAt(app, *cn, x, y, timeout, through - 1);
+      if (!inner.empty()) found = inner;
+    }
+  }
+  return found;
+}
+
+// Below `at`, the deepest shown object whose extents hold the point.
+// GetAccessibleAtPoint stops at containers that do not answer for their
+// children (GTK3 notebooks answer with their page tab list); a widget that
+// presses is the unit a hit answers, not the label inside it (GTK 4).
+std::string DescendByExtents(const AppPtr& app, std::string at, float x, float y, uint64_t timeout) {
+  AXError err;
+  for (int depth = 0; depth < 64; ++depth) {
+    auto n = Record(app, at, timeout, &err);
+    if (!n || ActionIndexFor(*n, "AXPress") >= 0) break;
+    std::string next = ChildAt(app, *n, x, y, timeout, 2);
+    if (next.empty()) break;
+    at = next;
+  }
+  return at;
 }
 
 }  // namespace
@@ -126,6 +163,62 @@ Window XWindowOf(const Element& e, AXError* err) {
   return best;
 }
 
+bool WindowOrigin(const App& app, const Node& window, int32_t* x, int32_t* y) {
+  Display* d = Dpy();
+  if (!d) return false;
+  // The X window matched before, while it is still the application's.
+  auto key = std::make_pair(app.bus, window.self.path);
+  Window client = 0;
+  {
+    std::lock_guard<std::mutex> l(g_cache_mu);
+    auto it = g_cache->find(key);
+    if (it != g_cache->end()) client = it->second;
+  }
+  if (client && WindowPid(d, client) != app.pid) client = 0;
+  if (!client) {
+    auto windows = WindowsOfPid(d, app.pid);
+    int best_score = 0;
+    for (const auto& w : windows) {
+      int s = Score(d, window, w);
+      if (s > best_score) {
+        best_score = s;
+        client = w.client;
+      }
+    }
+    if (!client && windows.size() == 1) client = windows[0].client;
+    if (!client) return false;
+    std::lock_guard<std::mutex> l(g_cache_mu);
+    (*g_cache)[key] = client;
+  }
+  XWindowAttributes attrs;
+  Window child;
+  int cx = 0, cy = 0;
+  {
+    ErrorTrap trap(d);
+    if (!XGetWindowAttributes(d, client, &attrs) ||
+        !XTranslateCoordinates(d, client, DefaultRootWindow(d), 0, 0, &cx, &cy, &child) || trap.Seen())
+      return false;
+  }
+  // The client-side margin around the content (shadows, resize borders):
+  // announced with a compositor, else laid evenly around it.
+  auto margin = Cardinals(d, client, A(d, "_GTK_FRAME_EXTENTS"), XA_CARDINAL);
+  int32_t mx = margin.size() == 4 ? static_cast<int32_t>(margin[0]) : std::max(0, (attrs.width - window.w) / 2);
+  int32_t my = margin.size() == 4 ? static_cast<int32_t>(margin[2]) : std::max(0, (attrs.height - window.h) / 2);
+  *x = cx + mx;
+  *y = cy + my;
+  return true;
+}
+
+std::optional<platform::Rect> OuterFrameOf(const Element& e) {
+  AXError err;
+  Window w = XWindowOf(e, &err);
+  Display* d = Dpy();
+  if (!w || !d) return std::nullopt;
+  auto placed = PlaceWindow(d, w);
+  if (!placed) return std::nullopt;
+  return placed->bounds;
+}
+
 AXError ElementAtPoint(const AppPtr& only, float x, float y, AXElement* out) {
   Display* d = Dpy();
   if (!d) return platform::kAXErrorCannotComplete;
@@ -171,7 +264,10 @@ AXError ElementAtPoint(const AppPtr& only, float x, float y, AXElement* out) {
   }
   if (start.empty()) return platform::kAXErrorNoValue;
   std::string at = start;
-  for (int depth = 0; depth < 48; ++depth) {
+  // GTK 4 answers GetAccessibleAtPoint in window coordinates of its own:
+  // its objects are found by their extents alone.
+  if (app->gtk4 && !PrefetchFresh(*app)) Prefetch(app, timeout);
+  for (int depth = 0; depth < 48 && !app->gtk4; ++depth) {
     std::vector<Call> one{Method(app->bus, at, "org.a11y.atspi.Component", "GetAccessibleAtPoint",
                                  {int32_t(std::lround(x)), int32_t(std::lround(y)), uint32_t{0}})};
     RunFor(*app, &one, timeout);
@@ -184,6 +280,7 @@ AXError ElementAtPoint(const AppPtr& only, float x, float y, AXElement* out) {
     if (next.null() || next.path == at || next.bus != app->bus) break;
     at = next.path;
   }
+  at = DescendByExtents(app, at, x, y, timeout);
   if (out) *out = MakeElement(app, at);
   return platform::kAXErrorSuccess;
 }

@@ -2,6 +2,7 @@
 // managed windows, named and identified by their desktop entries; frontmost
 // is the owner of _NET_ACTIVE_WINDOW; activation is a request to the window
 // manager, confirmed by the core's own polling.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <thread>
 
@@ -102,6 +104,18 @@ std::string UrlOfPath(const std::string& path) {
     if (c == ' ') out += "%20";
     else out.push_back(c);
   }
+  return out;
+}
+
+// The environment of a launched application: the host's, with DISPLAY
+// naming the display this backend works on (the host may have none, or
+// another).
+std::vector<std::string> DesktopEnvironment(Display* d) {
+  std::vector<std::string> out;
+  for (char** e = environ; *e; ++e)
+    if (std::strncmp(*e, "DISPLAY=", 8) != 0) out.emplace_back(*e);
+  const char* display = d ? DisplayString(d) : getenv("DISPLAY");
+  if (display && *display) out.push_back(std::string("DISPLAY=") + display);
   return out;
 }
 
@@ -240,10 +254,30 @@ void X11Workspace::OpenApplication(const std::string& url, const platform::OpenC
   argv.push_back(nullptr);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
-  // Its own session: the application outlives neither a terminal nor the host's group signals.
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  // Its own session (no terminal, none of the host's group signals) and
+  // the default signal dispositions and mask, not the host's.
+  sigset_t all, none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  // /dev/null on 0-2 whatever the host has there (a host with closed
+  // standard descriptors would hand the application's first opened files
+  // those numbers), and no other descriptor of the host.
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(&files, 3);
+  std::vector<std::string> env_strings = DesktopEnvironment(d);
+  std::vector<char*> envp;
+  for (auto& e : env_strings) envp.push_back(e.data());
+  envp.push_back(nullptr);
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), environ);
+  int rc = posix_spawn(&pid, program.c_str(), &files, &attr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&files);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) return fail(kOpenFailed);
   Window previous = d ? ActiveWindow(d) : 0;

@@ -6,8 +6,8 @@
 const test = require('node:test');
 const assert = require('node:assert');
 const path = require('node:path');
-const { spawn } = require('node:child_process');
 const { addon, skip, waitFor, appPid, activeWindow, python, run, BUILD, PYTHON } = require('./desktop');
+const { flatten, launch, stopAll, captureWhenReady: captureUntil, missing } = require('./toolkit');
 
 // AT-SPI role names (as the dump names them) to AX roles: the backend's table.
 const ROLES = {
@@ -52,49 +52,18 @@ function compareTree(elements, dumpParent, where) {
   return compared;
 }
 
-const flatten = (els, out = []) => {
-  for (const e of els) {
-    out.push(e);
-    flatten(e.children || [], out);
-  }
-  return out;
-};
-
+// Started programs are stopped by their pids when the suite ends; one that
+// dies early fails the wait for its capture with its own output.
 const sleep = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
 
-// Starts a program on the desktop; it is stopped (by its pid) when the suite ends.
-const started = [];
-function launch(cmd, args) {
-  const child = spawn(cmd, args, { env: process.env, stdio: 'ignore' });
-  started.push(child);
-  return child;
-}
-function stop(child) {
-  if (child.exitCode === null && child.signalCode === null) {
-    try { process.kill(child.pid, 'SIGCONT'); } catch { /* already gone */ }
-    child.kill('SIGKILL');
-  }
-}
-
-// A capture of pid once its application answers with a tree.
-function captureWhenReady(pid, minimum, ms = 20000) {
-  return waitFor(() => {
-    const snap = addon.captureApp(pid);
-    if (snap && flatten(snap.elements).length >= minimum) return snap;
-    if (snap) addon.releaseCaptureEpoch(pid, snap.capture_epoch);
-    return null;
-  }, ms, `a capture of pid ${pid} with ${minimum} elements`);
-}
-
 const ROWS_APP = path.join(__dirname, 'tools', 'rows_app.py');
-const fs = require('node:fs');
-const onPath = (prog) => (process.env.PATH || '').split(':').some((d) => fs.existsSync(path.join(d, prog)));
-const noQt = onPath('featherpad') ? false : 'featherpad not installed (bash scripts/setup.sh installs it)';
+const noQt = missing('featherpad');
+const captureWhenReady = (pid, minimum, ms = 20000) => captureUntil(pid, minimum, { ms });
 
 test.describe('x11 accessibility over AT-SPI', { skip }, () => {
   const editor = appPid('mousepad');
   const factory = appPid('gtk3-widget-factory');
-  test.after(() => started.forEach(stop));
+  test.after(stopAll);
 
   test('captureApp of the editor has the roles, titles and shape of an AT-SPI dump; tokens resolve; the epoch releases every handle', () => {
     const snap = captureWhenReady(editor, 100);

@@ -77,6 +77,21 @@ test.describe('x11 applications', { skip }, () => {
     const info = addon.applicationInfo(pid);
     assert.deepStrictEqual({ bundle_id: info.bundle_id, name: info.name }, { bundle_id: 'korvo-probe', name: 'Korvo Probe' });
     waitFor(() => activeWindow() === before, 5000, 'focus to return to the previous window');
+    // Launched with /dev/null on 0-2 (not the host's descriptors, which may
+    // be closed or pipes), none other of the host's, in a session of its own.
+    const fds = fs.readdirSync(`/proc/${pid}/fd`).map(Number).sort((a, b) => a - b);
+    const target = (fd) => { try { return fs.readlinkSync(`/proc/${pid}/fd/${fd}`); } catch { return 'closed'; } };
+    assert.deepStrictEqual([0, 1, 2].map(target), ['/dev/null', '/dev/null', '/dev/null']);
+    const hostTargets = new Set(fs.readdirSync('/proc/self/fd').map((fd) => {
+      try { return fs.readlinkSync(`/proc/self/fd/${fd}`); } catch { return ''; }
+    }));
+    for (const fd of fds.filter((n) => n > 2)) {
+      assert.ok(!hostTargets.has(target(fd)), `fd ${fd} (${target(fd)}) is the host's`);
+    }
+    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].split(' ');
+    assert.strictEqual(Number(stat[3]), pid, 'the application leads its own session');
+    const env = fs.readFileSync(`/proc/${pid}/environ`, 'utf8').split('\0');
+    assert.ok(env.includes(`DISPLAY=${process.env.DISPLAY}`), 'the desktop\'s display');
     // Opening again returns the running instance.
     assert.strictEqual(await addon.openApplicationInBackgroundAsync('korvo-probe', null), pid);
 

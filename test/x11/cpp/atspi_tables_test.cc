@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "x11/x11_atspi_apps.h"
 #include "x11/x11_atspi_bus.h"
 #include "x11/x11_atspi_tables.h"
 
@@ -66,11 +67,42 @@ TEST(AtspiTables, ActionsMapWhateverCaseTheToolkitUses) {
   EXPECT_EQ(AxActionNames(combo), (std::vector<std::string>{"AXPress", "AXShowMenu"}));
   EXPECT_EQ(ActionIndexFor(combo, "AXShowMenu"), 0);
 
+  // Gecko's defaults: links jump, tabs switch, check boxes check; its own
+  // extra actions pass through.
+  Node link = Make(ATSPI_ROLE_LINK);
+  link.actions = {"jump", "clickAncestor"};
+  EXPECT_EQ(AxActionNames(link), (std::vector<std::string>{"AXPress", "clickAncestor"}));
+  EXPECT_EQ(ActionIndexFor(link, "AXPress"), 0);
+  Node box = Make(ATSPI_ROLE_CHECK_BOX);
+  box.actions = {"clickAncestor", "uncheck"};
+  EXPECT_EQ(ActionIndexFor(box, "AXPress"), 1);
+
   // A slider steps through its Value even without actions; windows raise.
   Node slider = Make(ATSPI_ROLE_SLIDER);
   slider.ifaces = kValue;
   EXPECT_EQ(AxActionNames(slider), (std::vector<std::string>{"AXIncrement", "AXDecrement"}));
   EXPECT_EQ(AxActionNames(Make(ATSPI_ROLE_FRAME)), std::vector<std::string>{"AXRaise"});
+}
+
+TEST(AtspiTables, Gtk4StatesInCommonTerms) {
+  App gtk4;
+  gtk4.gtk4 = true;
+  Node button = Make(ATSPI_ROLE_PUSH_BUTTON, {ATSPI_STATE_SENSITIVE, ATSPI_STATE_VISIBLE});
+  Normalize(gtk4, &button);
+  EXPECT_TRUE(Has(button.states, ATSPI_STATE_ENABLED));
+  EXPECT_TRUE(Has(button.states, ATSPI_STATE_SHOWING));
+  // Not sensitive, not visible: neither; a window keeps its own SHOWING.
+  Node off = Make(ATSPI_ROLE_PUSH_BUTTON);
+  Normalize(gtk4, &off);
+  EXPECT_EQ(off.states, 0u);
+  Node window = Make(ATSPI_ROLE_FRAME, {ATSPI_STATE_VISIBLE});
+  Normalize(gtk4, &window);
+  EXPECT_FALSE(Has(window.states, ATSPI_STATE_SHOWING));
+  // Other toolkits are left as they answer.
+  App gtk3;
+  Node plain = Make(ATSPI_ROLE_PUSH_BUTTON, {ATSPI_STATE_SENSITIVE, ATSPI_STATE_VISIBLE});
+  Normalize(gtk3, &plain);
+  EXPECT_FALSE(Has(plain.states, ATSPI_STATE_ENABLED));
 }
 
 TEST(AtspiTables, DBusErrorsAsPlatformErrors) {

@@ -12,7 +12,10 @@ import sys
 
 import gi
 
+# Every namespace pinned: with GTK 4's introspection data installed, an
+# unpinned Gdk resolves to 4.0 and Gtk 3.0 then refuses to load.
 gi.require_version("Gtk", "3.0")
+gi.require_version("Gdk", "3.0")
 from gi.repository import Gdk, Gtk  # noqa: E402
 
 CSS = b"""

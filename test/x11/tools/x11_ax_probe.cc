@@ -4,13 +4,18 @@
 //     -> {"nodes":..,"live_during":..,"live_after":..,"live_before":..}: handles alive
 //        before a capture, while its epoch holds tokens, and after the epoch is released
 //   x11_ax_probe bench PID N
-//     -> {"nodes":..,"capture_ms":..,"backend_ms":..,"naive_ms":..,"calls":..}: medians of N
-//        captures (after a first one) and of a walk asking the same facts one call at a time
+//     -> {"nodes":..,"capture_ms":..,"backend_ms":..,"naive_ms":..,"calls":..,"floor_ms":..}:
+//        medians of N captures (after a first one), of a walk asking the same facts one call
+//        at a time, and of the floor: every call one capture made, sent at once on one
+//        direct connection of the application, until the last answer
+#include <systemd/sd-bus.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -74,6 +79,60 @@ size_t NaiveWalk(const at::AppPtr& app, const std::string& path, int depth) {
   return n;
 }
 
+// Appends a read's arguments (strings and 32-bit integers are all a read sends).
+int AppendArgs(sd_bus_message* m, const at::Call& c) {
+  int r = 0;
+  for (const auto& a : c.args) {
+    if (auto s = std::get_if<std::string>(&a)) r = sd_bus_message_append_basic(m, 's', s->c_str());
+    else if (auto i = std::get_if<int32_t>(&a)) r = sd_bus_message_append_basic(m, 'i', i);
+    else if (auto u = std::get_if<uint32_t>(&a)) r = sd_bus_message_append_basic(m, 'u', u);
+    else r = -EINVAL;
+    if (r < 0) return r;
+  }
+  return 0;
+}
+
+int CountReply(sd_bus_message*, void* userdata, sd_bus_error*) {
+  --*static_cast<size_t*>(userdata);
+  return 0;
+}
+
+// The application's own service time for a capture's calls: all of them
+// sent at once on one direct connection, waiting for the last answer (no
+// rounds, no parsing). Negative when it cannot be measured.
+double Floor(const std::string& address, const std::vector<at::Call>& calls) {
+  sd_bus* bus = nullptr;
+  if (address.empty() || sd_bus_new(&bus) < 0) return -1;
+  if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_start(bus) < 0) {
+    sd_bus_unref(bus);
+    return -1;
+  }
+  size_t pending = 0;
+  auto send = [&](const at::Call& c) {
+    sd_bus_message* m = nullptr;
+    int r = sd_bus_message_new_method_call(bus, &m, nullptr, c.path.c_str(), c.iface.c_str(), c.member.c_str());
+    if (r >= 0) r = AppendArgs(m, c);
+    if (r >= 0) r = sd_bus_call_async(bus, nullptr, m, CountReply, &pending, 10 * 1000 * 1000);
+    sd_bus_message_unref(m);
+    if (r >= 0) ++pending;
+  };
+  auto drain = [&] {
+    while (pending > 0) {
+      int r = sd_bus_process(bus, nullptr);
+      if (r < 0) break;
+      if (r == 0) sd_bus_wait(bus, UINT64_MAX);
+    }
+  };
+  send(calls.front());  // the connection's handshake, outside the time
+  drain();
+  auto t0 = Steady::now();
+  for (const auto& c : calls) send(c);
+  drain();
+  double ms = Ms(Steady::now() - t0);
+  sd_bus_flush_close_unref(bus);
+  return ms;
+}
+
 int Handles(pid_t pid) {
   int64_t before = at::LiveHandles();
   auto snap = Capture(pid);
@@ -99,7 +158,31 @@ int Bench(pid_t pid, int repeat) {
   }
   addon::DiscardCaptureEpoch(pid, first->capture_epoch);
   size_t nodes = Count(first->elements);
-  std::vector<double> total, backend;
+  at::AppPtr app = at::AppForPid(pid);
+  // One capture with its calls logged: replayed as the floor.
+  std::vector<at::Call> logged, replay;
+  {
+    auto& stats = at::Bus::Get().stats();
+    { std::lock_guard<std::mutex> l(stats.log_mu); stats.log = &logged; }
+    auto snap = Capture(pid);
+    { std::lock_guard<std::mutex> l(stats.log_mu); stats.log = nullptr; }
+    if (snap) addon::DiscardCaptureEpoch(pid, snap->capture_epoch);
+  }
+  for (auto& c : logged)
+    if (app && c.dest == app->bus) replay.push_back(std::move(c));
+  if (getenv("KORVO_PROBE_CALLS")) {
+    std::map<std::string, int> by;
+    for (const auto& c : replay) by[c.member == "Get" ? std::get<std::string>(c.args[1]) : c.member]++;
+    for (const auto& [k, v] : by) fprintf(stderr, "%s %d\n", k.c_str(), v);
+  }
+  std::string address;
+  if (app) {
+    at::Call a = at::Method(app->bus, at::kRootPath, "org.a11y.atspi.Application", "GetApplicationBusAddress");
+    a.direct = false;
+    address = at::RunOne(std::move(a)).reply.at(0).s;
+  }
+  // Captures and floors alternate, so both see the same load.
+  std::vector<double> total, backend, floor;
   uint64_t calls0 = at::Bus::Get().stats().calls.load();
   for (int i = 0; i < repeat; ++i) {
     int64_t busy0 = x11::BackendBusyNs();
@@ -108,9 +191,9 @@ int Bench(pid_t pid, int repeat) {
     total.push_back(Ms(Steady::now() - t0));
     backend.push_back((x11::BackendBusyNs() - busy0) / 1e6);
     if (snap) addon::DiscardCaptureEpoch(pid, snap->capture_epoch);
+    if (!replay.empty()) floor.push_back(Floor(address, replay));
   }
   uint64_t calls = (at::Bus::Get().stats().calls.load() - calls0) / (repeat > 0 ? repeat : 1);
-  at::AppPtr app = at::AppForPid(pid);
   std::vector<double> naive;
   size_t walked = 0;
   for (int i = 0; app && i < 3; ++i) {
@@ -119,9 +202,9 @@ int Bench(pid_t pid, int repeat) {
     naive.push_back(Ms(Steady::now() - t0));
   }
   printf("{\"nodes\":%zu,\"capture_ms\":%.3f,\"backend_ms\":%.3f,\"naive_ms\":%.3f,\"naive_nodes\":%zu,"
-         "\"calls\":%llu,\"direct\":%s}\n",
+         "\"calls\":%llu,\"floor_ms\":%.3f,\"floor_calls\":%zu,\"direct\":%s}\n",
          nodes, Median(total), Median(backend), Median(naive), walked,
-         static_cast<unsigned long long>(calls),
+         static_cast<unsigned long long>(calls), Median(floor), replay.size(),
          at::Bus::Get().stats().direct_calls.load() > 0 ? "true" : "false");
   return 0;
 }
