@@ -1,0 +1,248 @@
+'use strict';
+// Keyboard, scroll and drag input, and application launch, activation and
+// termination. Input tools report what followed in the target application's
+// window (observe.js): the pid's, or the frontmost application's.
+const { z } = require('zod');
+const { quote } = require('./render');
+const { refuse } = require('./session');
+const { act, targetOf, sleep } = require('./observe');
+const { chordAdvice, unknownKeys } = require('./keys');
+const { pid, windowId, bundleId, waitMs, expectedBundle, windowNeedsPid, callChecked, ACT } = require('./common');
+
+const MOUSE_FALSE_HINT =
+  'focus-steal prevention may be on, accessibility may not be trusted, or another mouse operation holds the button';
+// The add-on's focus guard restores the user's foreground this long after a
+// background press; activate_app reads the frontmost application after it.
+const FOCUS_GUARD_MS = 350;
+const ACTIVATE_SETTLE_MS = FOCUS_GUARD_MS + 100;
+
+// Who receives input without a pid: the frontmost application.
+const frontPid = (session) => {
+  const f = session.frontmost();
+  return f ? f.pid : 0;
+};
+
+// A refused verified keyboard call, worded with a next step.
+function keyboardError(exportName, outcome, args) {
+  const why = outcome ? outcome.error : 'nothing';
+  const badNames = args.keys !== undefined && unknownKeys(args.keys).length > 0;
+  if (why === 'invalid_key_chord' || (why === 'rejected' && badNames)) {
+    return `${exportName} answered ${why}: nothing was pressed. ${chordAdvice(args.keys)}`;
+  }
+  if (why === 'rejected') {
+    return `${exportName} answered rejected: this desktop did not deliver keys to pid ${args.pid}. ` +
+      `activate_app pid ${args.pid}, then call ${args.keys !== undefined ? 'press_key' : 'type_text'} without pid ` +
+      '(it goes to the frontmost application).';
+  }
+  if (why === 'invalid_target') {
+    return `${exportName} answered invalid_target: pid ${args.pid} is not running as ` +
+      `${quote(args.bundle_id ?? 'the application it was')} (see list_apps).`;
+  }
+  return `${exportName} failed: the add-on answered ${why}.`;
+}
+
+const typeText = {
+  name: 'type_text',
+  title: 'Type text',
+  needs: ['typeTextToPidVerified', 'typeTextGlobal', 'applicationInfo'],
+  facilities: ['global_keyboard'],
+  pidFacilities: ['keyboard_to_process'],
+  description:
+    'Types text: with pid into that application without activating it (window_id: to that window, in the ' +
+    'background), else to the frontmost application. Reports what followed in that window.',
+  input: { text: z.string(), pid: pid.optional(), window_id: windowId.optional(), bundle_id: bundleId.optional(), wait_ms: waitMs },
+  annotations: ACT,
+  async run(session, args) {
+    windowNeedsPid(args);
+    const { addon } = session;
+    const target = await targetOf(session, args.pid ?? frontPid(session), args.window_id ?? null);
+    return act(session, target, async () => {
+      if (args.pid === undefined) {
+        return addon.typeTextGlobal(args.text) ? { ok: true, said: 'typed the text to the frontmost application (typeTextGlobal)' }
+          : { ok: false, error: 'typeTextGlobal answered false: nothing was typed (focus-steal prevention may be on, or accessibility is not trusted).' };
+      }
+      const outcome = await addon.typeTextToPidVerified(
+        args.pid, expectedBundle(addon, args.pid, args.bundle_id), args.text, args.window_id ?? null);
+      return outcome && outcome.ok ? { ok: true, said: `typed the text into pid ${args.pid} (typeTextToPidVerified)` }
+        : { ok: false, error: keyboardError('typeTextToPidVerified', outcome, args) };
+    }, { waitMs: args.wait_ms });
+  },
+};
+
+const pressKey = {
+  name: 'press_key',
+  title: 'Press a key chord',
+  needs: ['pressKeyToPidVerified', 'pressKeyGlobal', 'applicationInfo'],
+  facilities: ['global_keyboard'],
+  pidFacilities: ['keyboard_to_process'],
+  description:
+    'Presses a key chord such as "cmd+s", "shift+tab", "ctrl+a" or "return": with pid to that application ' +
+    '(window_id: to that window), else to the frontmost application. Names: command/cmd, shift, ctrl, ' +
+    'alt/option, enter/return, tab, space, backspace/delete, forwarddelete, esc, home, end, pageup, ' +
+    'pagedown, left, right, up, down, f1..f16, letters, digits, punctuation.',
+  input: {
+    keys: z.string().describe('key names joined by "+"'),
+    pid: pid.optional(),
+    window_id: windowId.optional(),
+    bundle_id: bundleId.optional(),
+    wait_ms: waitMs,
+  },
+  annotations: ACT,
+  async run(session, args) {
+    windowNeedsPid(args);
+    const { addon } = session;
+    const target = await targetOf(session, args.pid ?? frontPid(session), args.window_id ?? null);
+    return act(session, target, async () => {
+      if (args.pid === undefined) {
+        return addon.pressKeyGlobal(args.keys) ? { ok: true, said: `pressed ${args.keys} in the frontmost application (pressKeyGlobal)` }
+          : { ok: false, error: `pressKeyGlobal(${quote(args.keys)}) answered false: nothing was pressed. ${chordAdvice(args.keys)}` };
+      }
+      const outcome = await addon.pressKeyToPidVerified(
+        args.pid, expectedBundle(addon, args.pid, args.bundle_id), args.keys, args.window_id ?? null);
+      return outcome && outcome.ok ? { ok: true, said: `pressed ${args.keys} in pid ${args.pid} (pressKeyToPidVerified)` }
+        : { ok: false, error: keyboardError('pressKeyToPidVerified', outcome, args) };
+    }, { waitMs: args.wait_ms });
+  },
+};
+
+const scroll = {
+  name: 'scroll',
+  title: 'Scroll',
+  needs: ['scrollAt', 'scrollToPid'],
+  facilities: ['global_mouse'],
+  pidFacilities: ['mouse_to_process'],
+  description:
+    'Scrolls at a screen point (global, top-left points) by 1 to 100 pixels: with pid inside that ' +
+    'application without activating it or moving the pointer, else whatever is under the point.',
+  input: {
+    x: z.number(),
+    y: z.number(),
+    delta: z.number().int().describe('pixels, 1 to 100'),
+    direction: z.enum(['up', 'down', 'left', 'right']),
+    pid: pid.optional(),
+    wait_ms: waitMs,
+  },
+  annotations: ACT,
+  async run(session, args) {
+    const { addon } = session;
+    const exportName = args.pid === undefined ? 'scrollAt' : 'scrollToPid';
+    const target = await targetOf(session, args.pid ?? frontPid(session));
+    return act(session, target, async () => {
+      const ok = callChecked(exportName, () =>
+        args.pid === undefined
+          ? addon.scrollAt(args.x, args.y, args.delta, args.direction)
+          : addon.scrollToPid(args.pid, args.x, args.y, args.delta, args.direction));
+      return ok ? { ok: true, said: `scrolled ${args.direction} by ${args.delta} at (${args.x}, ${args.y})${args.pid === undefined ? '' : ` in pid ${args.pid}`} (${exportName})` }
+        : { ok: false, error: `${exportName} answered false: nothing was scrolled (${MOUSE_FALSE_HINT}).` };
+    }, { waitMs: args.wait_ms });
+  },
+};
+
+const drag = {
+  name: 'drag',
+  title: 'Drag',
+  needs: ['dragAsync', 'dragToPid'],
+  facilities: ['global_mouse'],
+  pidFacilities: ['mouse_to_process'],
+  description:
+    'Drags with a mouse button from one screen point to another (global, top-left points), in ten steps: ' +
+    'with pid inside that application without activating it, else through the system.',
+  input: {
+    from_x: z.number(),
+    from_y: z.number(),
+    to_x: z.number(),
+    to_y: z.number(),
+    button: z.enum(['left', 'right', 'middle']).optional().describe('default left'),
+    modifiers: z.string().optional().describe('keys held during the drag, such as "shift" or "cmd+alt"'),
+    pid: pid.optional(),
+    wait_ms: waitMs,
+  },
+  annotations: ACT,
+  async run(session, args) {
+    const { addon } = session;
+    const button = args.button ?? 'left';
+    const exportName = args.pid === undefined ? 'dragAsync' : 'dragToPid';
+    const target = await targetOf(session, args.pid ?? frontPid(session));
+    return act(session, target, async () => {
+      const ok = await callChecked(exportName, () =>
+        args.pid === undefined
+          ? addon.dragAsync(args.from_x, args.from_y, args.to_x, args.to_y, button, args.modifiers)
+          : addon.dragToPid(args.pid, args.from_x, args.from_y, args.to_x, args.to_y, button, args.modifiers));
+      return ok ? { ok: true, said: `dragged ${button} from (${args.from_x}, ${args.from_y}) to (${args.to_x}, ${args.to_y})${args.pid === undefined ? '' : ` in pid ${args.pid}`} (${exportName})` }
+        : { ok: false, error: `${exportName} answered false: the drag did not complete (${MOUSE_FALSE_HINT}).` };
+    }, { waitMs: args.wait_ms });
+  },
+};
+
+const launchApp = {
+  name: 'launch_app',
+  title: 'Launch an application',
+  needs: ['openApplicationInBackgroundAsync'],
+  facilities: ['applications'],
+  description: 'Opens an installed application in the background (by bundle id or name) and answers its pid.',
+  input: { bundle_id: z.string().optional(), name: z.string().optional() },
+  annotations: { ...ACT, openWorldHint: true },
+  async run(session, args) {
+    if (args.bundle_id === undefined && args.name === undefined) refuse('launch_app needs bundle_id or name.');
+    const result = await session.addon.openApplicationInBackgroundAsync(args.bundle_id ?? null, args.name ?? null);
+    if (typeof result === 'number') return `launched: pid ${result}.`;
+    if (result === true) return 'launched (the add-on reported no pid; see list_apps).';
+    return refuse('openApplicationInBackgroundAsync answered false: nothing was launched (see list_apps for what runs).');
+  },
+};
+
+const activateApp = {
+  name: 'activate_app',
+  title: 'Bring an application to the front',
+  needs: ['activateApplication', 'activateWindow', 'applicationInfo', 'listApplications'],
+  facilities: ['applications'],
+  description:
+    `Brings an application to the front (window_id: that window of it), then reads the frontmost application ` +
+    `${ACTIVATE_SETTLE_MS} ms later, after the window in which a recent background press may restore the ` +
+    "user's foreground; it is an error when another application is frontmost then.",
+  input: { pid, window_id: windowId.optional(), bundle_id: bundleId.optional() },
+  annotations: ACT,
+  async run(session, args) {
+    const { addon } = session;
+    const exportName = args.window_id === undefined ? 'activateApplication' : 'activateWindow';
+    const result = callChecked(exportName, () => (args.window_id === undefined
+      ? addon.activateApplication(args.pid)
+      : addon.activateWindow(args.pid, expectedBundle(addon, args.pid, args.bundle_id), args.window_id)));
+    if (result !== true) {
+      refuse(`${exportName} answered ${result}: pid ${args.pid} was not activated` +
+        (addon.isFocusStealPrevented && addon.isFocusStealPrevented() ? ' (focus-steal prevention is on).' : '.'));
+    }
+    await sleep(ACTIVATE_SETTLE_MS);
+    const front = session.frontmost();
+    if (!front || front.pid !== args.pid) {
+      refuse(`${exportName} answered true, but ${ACTIVATE_SETTLE_MS} ms later the frontmost application is ` +
+        `${front ? `pid ${front.pid}` : 'none'}, not pid ${args.pid} (a focus guard or the user took it back). ` +
+        'Call activate_app again.');
+    }
+    return `frontmost after ${ACTIVATE_SETTLE_MS} ms: pid ${args.pid} (${exportName} answered true).`;
+  },
+};
+
+const quitApp = {
+  name: 'quit_app',
+  title: 'Quit an application',
+  needs: ['terminateApplicationVerified', 'applicationInfo'],
+  facilities: ['applications'],
+  description:
+    'Terminates an application (unsaved work in it may be lost). Needs confirm:true, given only when the ' +
+    'user asked for it.',
+  input: { pid, bundle_id: bundleId.optional(), confirm: z.literal(true).describe('true: the user asked to quit it') },
+  annotations: { readOnlyHint: false, destructiveHint: true, openWorldHint: false },
+  async run(session, args) {
+    const { addon } = session;
+    const ok = addon.terminateApplicationVerified(args.pid, expectedBundle(addon, args.pid, args.bundle_id));
+    if (!ok) refuse(`terminateApplicationVerified answered false: pid ${args.pid} was not terminated (not running as that application, or it refused).`);
+    for (let i = 0; i < 20 && addon.applicationInfo(args.pid); i++) await sleep(50);
+    const gone = !addon.applicationInfo(args.pid);
+    if (gone) session.refs.retirePid(args.pid, `its application (pid ${args.pid}) quit`);
+    return gone ? `terminated pid ${args.pid}: it is no longer running.`
+      : `asked pid ${args.pid} to terminate; it is still running after 1 s (see list_apps).`;
+  },
+};
+
+module.exports = { INPUT_TOOLS: [typeText, pressKey, scroll, drag, launchApp, activateApp, quitApp], FOCUS_GUARD_MS };
