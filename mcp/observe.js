@@ -77,7 +77,7 @@ async function act(session, target, dispatch, { waitMs = DEFAULT_WAIT_MS, probe 
       if (changedAt === null) changedAt = now;
       if (afterSig === previous) break;
     }
-    if (now - started >= wait) break;
+    if (now - started >= wait || (!before && !after)) break;
     previous = afterSig;
     await sleep(LOOK_EVERY_MS);
   }
@@ -87,7 +87,9 @@ async function act(session, target, dispatch, { waitMs = DEFAULT_WAIT_MS, probe 
 function report(session, r) {
   const own = [`dispatched: ${r.outcome.said}`];
   const app = [];
-  if (r.changedAt === null) {
+  if (r.changedAt === null && !r.before && !r.after) {
+    own.push('changed: not observable (the window cannot be captured here) and the frontmost application is the same');
+  } else if (r.changedAt === null) {
     own.push(`changed: no change seen within ${r.wait} ms` +
       (r.after ? ' (the window, its focus and the frontmost application read the same)' : ''));
   } else {
