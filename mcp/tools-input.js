@@ -22,21 +22,30 @@ const frontPid = (session) => {
   return f ? f.pid : 0;
 };
 
-// A refused verified keyboard call, worded with a next step.
-function keyboardError(exportName, outcome, args) {
+// A refused verified keyboard call, worded with a next step. The add-on
+// answers "rejected" for several causes; the checks below tell them apart.
+function keyboardError(session, exportName, outcome, args, expected) {
+  const { addon } = session;
   const why = outcome ? outcome.error : 'nothing';
-  const badNames = args.keys !== undefined && unknownKeys(args.keys).length > 0;
-  if (why === 'invalid_key_chord' || (why === 'rejected' && badNames)) {
+  const tool = args.keys !== undefined ? 'press_key' : 'type_text';
+  if (why === 'rejected' || why === 'invalid_target') {
+    const info = addon.applicationInfo(args.pid);
+    if (!info) return `${exportName} answered ${why}: pid ${args.pid} is not running (see list_apps).`;
+    if (expected && String(info.bundle_id || '').toLowerCase() !== expected.toLowerCase()) {
+      return `${exportName} answered ${why}: pid ${args.pid} is not running as ${quote(expected)} ` +
+        `(it is ${quote(info.bundle_id ?? '')}; see list_apps).`;
+    }
+  }
+  if (why === 'rejected' && !addon.isTrusted()) {
+    return `${exportName} answered rejected: accessibility is not trusted (see check_permissions).`;
+  }
+  if (why === 'invalid_key_chord' || (why === 'rejected' && args.keys !== undefined && unknownKeys(args.keys).length)) {
     return `${exportName} answered ${why}: nothing was pressed. ${chordAdvice(args.keys)}`;
   }
   if (why === 'rejected') {
-    return `${exportName} answered rejected: this desktop did not deliver keys to pid ${args.pid}. ` +
-      `activate_app pid ${args.pid}, then call ${args.keys !== undefined ? 'press_key' : 'type_text'} without pid ` +
-      '(it goes to the frontmost application).';
-  }
-  if (why === 'invalid_target') {
-    return `${exportName} answered invalid_target: pid ${args.pid} is not running as ` +
-      `${quote(args.bundle_id ?? 'the application it was')} (see list_apps).`;
+    return `${exportName} answered rejected: the keys could not be delivered to pid ${args.pid} on this desktop` +
+      `${args.keys !== undefined ? ` (or the chord has more than one non-modifier key)` : ''}. activate_app pid ` +
+      `${args.pid}, then call ${tool} without pid (it goes to the frontmost application).`;
   }
   return `${exportName} failed: the add-on answered ${why}.`;
 }
@@ -44,7 +53,7 @@ function keyboardError(exportName, outcome, args) {
 const typeText = {
   name: 'type_text',
   title: 'Type text',
-  needs: ['typeTextToPidVerified', 'typeTextGlobal', 'applicationInfo'],
+  needs: ['typeTextToPidVerified', 'typeTextGlobal', 'applicationInfo', 'isTrusted'],
   facilities: ['global_keyboard'],
   pidFacilities: ['keyboard_to_process'],
   description:
@@ -61,10 +70,10 @@ const typeText = {
         return addon.typeTextGlobal(args.text) ? { ok: true, said: 'typed the text to the frontmost application (typeTextGlobal)' }
           : { ok: false, error: 'typeTextGlobal answered false: nothing was typed (focus-steal prevention may be on, or accessibility is not trusted).' };
       }
-      const outcome = await addon.typeTextToPidVerified(
-        args.pid, expectedBundle(addon, args.pid, args.bundle_id), args.text, args.window_id ?? null);
+      const expected = expectedBundle(addon, args.pid, args.bundle_id);
+      const outcome = await addon.typeTextToPidVerified(args.pid, expected, args.text, args.window_id ?? null);
       return outcome && outcome.ok ? { ok: true, said: `typed the text into pid ${args.pid} (typeTextToPidVerified)` }
-        : { ok: false, error: keyboardError('typeTextToPidVerified', outcome, args) };
+        : { ok: false, error: keyboardError(session, 'typeTextToPidVerified', outcome, args, expected) };
     }, { waitMs: args.wait_ms });
   },
 };
@@ -72,7 +81,7 @@ const typeText = {
 const pressKey = {
   name: 'press_key',
   title: 'Press a key chord',
-  needs: ['pressKeyToPidVerified', 'pressKeyGlobal', 'applicationInfo'],
+  needs: ['pressKeyToPidVerified', 'pressKeyGlobal', 'applicationInfo', 'isTrusted'],
   facilities: ['global_keyboard'],
   pidFacilities: ['keyboard_to_process'],
   description:
@@ -97,10 +106,10 @@ const pressKey = {
         return addon.pressKeyGlobal(args.keys) ? { ok: true, said: `pressed ${args.keys} in the frontmost application (pressKeyGlobal)` }
           : { ok: false, error: `pressKeyGlobal(${quote(args.keys)}) answered false: nothing was pressed. ${chordAdvice(args.keys)}` };
       }
-      const outcome = await addon.pressKeyToPidVerified(
-        args.pid, expectedBundle(addon, args.pid, args.bundle_id), args.keys, args.window_id ?? null);
+      const expected = expectedBundle(addon, args.pid, args.bundle_id);
+      const outcome = await addon.pressKeyToPidVerified(args.pid, expected, args.keys, args.window_id ?? null);
       return outcome && outcome.ok ? { ok: true, said: `pressed ${args.keys} in pid ${args.pid} (pressKeyToPidVerified)` }
-        : { ok: false, error: keyboardError('pressKeyToPidVerified', outcome, args) };
+        : { ok: false, error: keyboardError(session, 'pressKeyToPidVerified', outcome, args, expected) };
     }, { waitMs: args.wait_ms });
   },
 };

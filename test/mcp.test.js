@@ -224,7 +224,7 @@ test.describe('the tool server on the sample scene', () => {
       assert.match(await s.call('press_key', { keys: 'ctrl+nosuchkey' }, { fails: true }),
         /^pressKeyGlobal\("ctrl\+nosuchkey"\) answered false: nothing was pressed. "nosuchkey" is not a key name \(closest: /);
       assert.strictEqual(await s.call('type_text', { pid: TEXTPAD, bundle_id: 'com.other.App', text: 'x' }, { fails: true }),
-        `typeTextToPidVerified answered ${otherApp.error}: pid ${TEXTPAD} is not running as "com.other.App" (see list_apps).`);
+        `typeTextToPidVerified answered ${otherApp.error}: pid ${TEXTPAD} is not running as "com.other.App" (it is "com.korvo.TextPad"; see list_apps).`);
     });
 
     test('launch_app opens an installed application in the background', async () => {
