@@ -11,7 +11,7 @@
 // effect is reported as exactly that.
 const { quote, answer } = require('./render');
 const { elementLine } = require('./snapshot');
-const { short } = require('./tree');
+const { short, TEXT_ROLES } = require('./tree');
 const { refuse } = require('./session');
 
 const DEFAULT_WAIT_MS = 600;
@@ -84,6 +84,17 @@ async function act(session, target, dispatch, { waitMs = DEFAULT_WAIT_MS, probe 
   return report(session, { target, before, after, beforeFront, front, outcome, started, changedAt, wait });
 }
 
+// An element's line with its text selection, as snapshot shows it.
+function lineOf(session, n) {
+  const extra = {};
+  if (TEXT_ROLES.has(n.e.role) && typeof session.addon.readElement === 'function') {
+    const e = session.addon.readElement(n.e.ref);
+    const range = e && e.selected_text_range;
+    if (range && (range[1] > 0 || n.e.focused)) extra.selection = range;
+  }
+  return elementLine(n, 0, extra).slice(2);
+}
+
 function report(session, r) {
   const own = [`dispatched: ${r.outcome.said}`];
   const app = [];
@@ -104,13 +115,13 @@ function report(session, r) {
   const entry = r.target.entry;
   if (entry) {
     if (entry.gone) own.push(`${entry.ref} is now gone: ${entry.gone}.`);
-    else if (r.after && entry.node && r.after.nodes.includes(entry.node)) app.push(`acted: ${elementLine(entry.node, 0).slice(2)}`);
+    else if (r.after && entry.node && r.after.nodes.includes(entry.node)) app.push(`acted: ${lineOf(session, entry.node)}`);
     if (entry.hiddenWhenActed) own.push(`note: ${entry.ref} was not shown when acted on (${entry.hiddenWhenActed}).`);
   }
   const focus = focusedNode(r.after);
   if (focus) {
     own.push(`focused: ${focus.ref}`);
-    app.push(`focused: ${elementLine(focus, 0).slice(2)}`);
+    app.push(`focused: ${lineOf(session, focus)}`);
   } else if (r.after) {
     own.push('focused: no element of the window reads as focused');
   }
