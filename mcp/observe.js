@@ -43,6 +43,13 @@ function differences(before, after) {
 
 const signature = (view, extra) => `${[...stateOf(view)].join('\n')}\n${view && view.snap.window.window_id}\n${extra}`;
 
+// The focused window of a pid from its window list, or null.
+function focusedWindow(session, pid) {
+  if (!pid || typeof session.addon.listWindows !== 'function') return null;
+  const list = session.addon.listWindows(pid);
+  return (list && list.find((w) => w.focused)) || null;
+}
+
 function focusedNode(view) {
   if (!view) return null;
   let found = null;
@@ -57,7 +64,9 @@ async function act(session, target, dispatch, { waitMs = DEFAULT_WAIT_MS, probe 
   const { pid, windowId } = target;
   const before = target.before;
   const beforeFront = session.frontmost();
-  const beforeSig = signature(before, `${beforeFront && beforeFront.pid}|${probe()}`);
+  const beforeWin = focusedWindow(session, pid);
+  const state = (front, win) => `${front && front.pid}|${win ? win.window_id : ''}|${probe()}`;
+  const beforeSig = signature(before, state(beforeFront, beforeWin));
   const started = Date.now();
   const outcome = await dispatch();
   if (!outcome.ok) refuse(outcome.error);
@@ -65,13 +74,15 @@ async function act(session, target, dispatch, { waitMs = DEFAULT_WAIT_MS, probe 
   let after = before;
   let afterSig = beforeSig;
   let front = beforeFront;
+  let win = beforeWin;
   let changedAt = null;
   let previous = null;
   await sleep(Math.min(FIRST_LOOK_MS, wait));
   for (;;) {
     after = (pid ? await session.capture(pid, windowId) : null) || null;
     front = session.frontmost();
-    afterSig = signature(after, `${front && front.pid}|${probe()}`);
+    win = focusedWindow(session, pid);
+    afterSig = signature(after, state(front, win));
     const now = Date.now();
     if (afterSig !== beforeSig) {
       if (changedAt === null) changedAt = now;
@@ -81,7 +92,7 @@ async function act(session, target, dispatch, { waitMs = DEFAULT_WAIT_MS, probe 
     previous = afterSig;
     await sleep(LOOK_EVERY_MS);
   }
-  return report(session, { target, before, after, beforeFront, front, outcome, started, changedAt, wait });
+  return report(session, { target, before, after, beforeFront, front, beforeWin, win, outcome, started, changedAt, wait });
 }
 
 // An element's line with its text selection, as snapshot shows it.
@@ -104,9 +115,14 @@ function report(session, r) {
     own.push(`changed: no change seen within ${r.wait} ms` +
       (r.after ? ' (the window, its focus and the frontmost application read the same)' : ''));
   } else {
-    const refs = r.after ? differences(r.before, r.after) : [];
+    const unread = r.after && r.after.snap.window.empty_capture_reason;
+    const sameWindow = r.before && r.after && r.before.snap.window.window_id === r.after.snap.window.window_id;
+    const refs = sameWindow && !unread ? differences(r.before, r.after) : [];
     const frontChanged = (r.beforeFront && r.beforeFront.pid) !== (r.front && r.front.pid);
+    const winChanged = (r.beforeWin && r.beforeWin.window_id) !== (r.win && r.win.window_id);
     const what = [];
+    if (winChanged) what.push(`the focused window (now ${r.win ? r.win.window_id : 'none'})`);
+    if (unread) what.push(`the window's tree, unreadable just now (${unread})`);
     if (refs.length) what.push(`${refs.length} element${refs.length === 1 ? '' : 's'} (${refs.slice(0, 8).join(', ')}${refs.length > 8 ? ', …' : ''})`);
     if (frontChanged) what.push('the frontmost application');
     if (r.before && r.after && r.before.snap.window.window_id !== r.after.snap.window.window_id) what.push('the window');
@@ -117,6 +133,10 @@ function report(session, r) {
     if (entry.gone) own.push(`${entry.ref} is now gone: ${entry.gone}.`);
     else if (r.after && entry.node && r.after.nodes.includes(entry.node)) app.push(`acted: ${lineOf(session, entry.node)}`);
     if (entry.hiddenWhenActed) own.push(`note: ${entry.ref} was not shown when acted on (${entry.hiddenWhenActed}).`);
+  }
+  if (r.win && (r.beforeWin && r.beforeWin.window_id) !== r.win.window_id) {
+    own.push(`focused window: ${r.win.window_id} of pid ${r.target.pid} (snapshot pid ${r.target.pid} reads it)`);
+    app.push(`focused window: ${quote(r.win.title ?? '')}`);
   }
   const focus = focusedNode(r.after);
   if (focus) {

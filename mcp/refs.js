@@ -45,7 +45,9 @@ class RefTable {
       seen.add(full);
     }
     const partial = new Set(nodes.filter((n) => n.e.children_total !== undefined).map((n) => `${win}${n.key}`));
-    const complete = nodes.length < NODE_BUDGET;
+    // An empty capture (a window whose tree cannot be read just now) says
+    // nothing about which elements are gone.
+    const complete = nodes.length > 0 && nodes.length < NODE_BUDGET && !(snap.window && snap.window.empty_capture_reason);
     const when = new Date(at).toISOString().slice(11, 19);
     for (const entry of this.entriesOf(win)) {
       if (seen.has(entry.key)) continue;
