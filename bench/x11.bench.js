@@ -145,4 +145,4 @@ async function run() {
   }
 }
 
-module.exports = { run };
+module.exports = { run, startDesktop, envOf };

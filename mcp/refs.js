@@ -16,6 +16,7 @@ class RefTable {
     this.next = 1;
     this.byRef = new Map();
     this.byKey = new Map();
+    this.byWindow = new Map();
   }
 
   static windowOf(pid, snap) {
@@ -29,6 +30,7 @@ class RefTable {
   absorb(pid, snap, nodes, { requestedWindow = null, at = Date.now() } = {}) {
     const win = RefTable.windowOf(pid, snap);
     const seen = new Set();
+    if (!this.byWindow.has(win)) this.byWindow.set(win, new Set());
     for (const n of nodes) {
       const full = `${win}${n.key}`;
       let entry = this.byKey.get(full);
@@ -36,6 +38,7 @@ class RefTable {
         entry = { ref: `e${this.next++}`, pid, win, windowId: snap.window ? snap.window.window_id : null, key: full };
         this.byKey.set(full, entry);
         this.byRef.set(entry.ref, entry);
+        this.byWindow.get(win).add(entry);
       }
       entry.token = n.e.ref;
       entry.node = n;
@@ -49,7 +52,8 @@ class RefTable {
     // nothing about which elements are gone.
     const complete = nodes.length > 0 && nodes.length < NODE_BUDGET && !(snap.window && snap.window.empty_capture_reason);
     const when = new Date(at).toISOString().slice(11, 19);
-    for (const entry of this.entriesOf(win)) {
+    const missing = seen.size !== this.byWindow.get(win).size;
+    for (const entry of missing ? this.entriesOf(win) : []) {
       if (seen.has(entry.key)) continue;
       const parentKey = entry.key.slice(0, entry.key.lastIndexOf('/'));
       if (!complete || partial.has(parentKey)) continue;  // possibly just not collected
@@ -63,15 +67,14 @@ class RefTable {
   }
 
   entriesOf(win) {
-    const out = [];
-    for (const entry of this.byKey.values()) if (entry.win === win) out.push(entry);
-    return out;
+    return [...(this.byWindow.get(win) || [])];
   }
 
   retire(entry, why) {
     entry.gone = why;
     entry.token = null;
     this.byKey.delete(entry.key);
+    this.byWindow.get(entry.win).delete(entry);
   }
 
   // Marks every live ref of a pid gone (its application quit).
