@@ -161,7 +161,11 @@ function renderSnapshot(view, opts, ctx = {}) {
   ];
   let reads = 0;
   const rendered = lines.map(({ n, depth, extra }) => {
-    if (TEXT_ROLES.has(n.e.role) && !n.hidden && ctx.selectionOf && reads < MAX_SELECTION_READS) {
+    // A selection read is a round trip to the application: the whole tree
+    // reads it for focused text elements, a narrowed one (root, query) for
+    // every text element it shows, up to a bound.
+    const wanted = n.e.focused || opts.root || opts.query;
+    if (TEXT_ROLES.has(n.e.role) && wanted && !n.hidden && ctx.selectionOf && reads < MAX_SELECTION_READS) {
       reads++;
       const range = ctx.selectionOf(n.e.ref);
       if (range && (range[1] > 0 || n.e.focused)) extra.selection = range;
