@@ -139,7 +139,9 @@ function report(session, r) {
     app.push(`focused window: ${quote(r.win.title ?? '')}`);
   }
   const focus = focusedNode(r.after);
-  if (focus) {
+  if (focus && entry && focus === entry.node && !entry.gone) {
+    own.push(`focused: ${focus.ref} (the acted element)`);
+  } else if (focus) {
     own.push(`focused: ${focus.ref}`);
     app.push(`focused: ${lineOf(session, focus)}`);
   } else if (r.after) {
