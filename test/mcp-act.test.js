@@ -77,8 +77,8 @@ test.describe('acting through the tool server on the sample scene', () => {
     const snap = (await s.call('snapshot', { pid: TEXTPAD })).text;
     const field = refOf(snap, /TextField "Save As:"/);
     const focused = await s.call('focus', { ref: field });
-    assert.match(focused.text, new RegExp(`^focused: ${field}$`, 'm'));
-    assert.match(untrustedBlock(focused.text), /^focused: e\d+ TextField "Save As:" value="Untitled 1" caret=\d+ actions=Confirm \(focused, editable\)$/m);
+    assert.match(focused.text, new RegExp(`^focused: ${field} \\(the acted element\\)$`, 'm'));
+    assert.match(untrustedBlock(focused.text), /^acted: e\d+ TextField "Save As:" value="Untitled 1" caret=10 actions=Confirm \(focused, editable\)$/m);
     const text = refOf(snap, /TextArea "Document text"/);
     const selected = await s.call('select_text', { ref: text, start: 5, length: 4 });
     assert.match(selected.text, /^changed: yes, state the snapshot does not show within \d+ ms$/m);
