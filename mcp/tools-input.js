@@ -50,6 +50,33 @@ function keyboardError(session, exportName, outcome, args, expected) {
   return `${exportName} failed: the add-on answered ${why}.`;
 }
 
+// A keyboard tool's run: through the system without pid, else the verified
+// per-process export; reported on the receiving application's window.
+async function keyboardInput(session, args, global, verified) {
+  windowNeedsPid(args);
+  const { addon } = session;
+  const target = await targetOf(session, args.pid ?? frontPid(session), args.window_id ?? null);
+  return act(session, target, async () => {
+    if (args.pid === undefined) {
+      return global.call() ? { ok: true, said: `${global.said} (${global.name})` } : { ok: false, error: global.error };
+    }
+    const expected = expectedBundle(addon, args.pid, args.bundle_id);
+    const outcome = await verified.call(expected);
+    return outcome && outcome.ok ? { ok: true, said: `${verified.said} in pid ${args.pid} (${verified.name})` }
+      : { ok: false, error: keyboardError(session, verified.name, outcome, args, expected) };
+  }, { waitMs: args.wait_ms });
+}
+
+// A mouse tool's run: through the system without pid, else into the pid.
+async function mouseInput(session, args, exportName, post, said, failed) {
+  const target = await targetOf(session, args.pid ?? frontPid(session));
+  return act(session, target, async () => {
+    const ok = await callChecked(exportName, post);
+    return ok ? { ok: true, said: `${said}${args.pid === undefined ? '' : ` in pid ${args.pid}`} (${exportName})` }
+      : { ok: false, error: `${exportName} answered false: ${failed} (${MOUSE_FALSE_HINT}).` };
+  }, { waitMs: args.wait_ms });
+}
+
 const typeText = {
   name: 'type_text',
   title: 'Type text',
@@ -61,20 +88,18 @@ const typeText = {
     'background), else to the frontmost application. Reports what followed in that window.',
   input: { text: z.string(), pid: pid.optional(), window_id: windowId.optional(), bundle_id: bundleId.optional(), wait_ms: waitMs },
   annotations: ACT,
-  async run(session, args) {
-    windowNeedsPid(args);
+  run(session, args) {
     const { addon } = session;
-    const target = await targetOf(session, args.pid ?? frontPid(session), args.window_id ?? null);
-    return act(session, target, async () => {
-      if (args.pid === undefined) {
-        return addon.typeTextGlobal(args.text) ? { ok: true, said: 'typed the text to the frontmost application (typeTextGlobal)' }
-          : { ok: false, error: 'typeTextGlobal answered false: nothing was typed (focus-steal prevention may be on, or accessibility is not trusted).' };
-      }
-      const expected = expectedBundle(addon, args.pid, args.bundle_id);
-      const outcome = await addon.typeTextToPidVerified(args.pid, expected, args.text, args.window_id ?? null);
-      return outcome && outcome.ok ? { ok: true, said: `typed the text into pid ${args.pid} (typeTextToPidVerified)` }
-        : { ok: false, error: keyboardError(session, 'typeTextToPidVerified', outcome, args, expected) };
-    }, { waitMs: args.wait_ms });
+    return keyboardInput(session, args, {
+      name: 'typeTextGlobal',
+      call: () => addon.typeTextGlobal(args.text),
+      said: 'typed the text to the frontmost application',
+      error: 'typeTextGlobal answered false: nothing was typed (focus-steal prevention may be on, or accessibility is not trusted).',
+    }, {
+      name: 'typeTextToPidVerified',
+      call: (expected) => addon.typeTextToPidVerified(args.pid, expected, args.text, args.window_id ?? null),
+      said: 'typed the text',
+    });
   },
 };
 
@@ -97,20 +122,18 @@ const pressKey = {
     wait_ms: waitMs,
   },
   annotations: ACT,
-  async run(session, args) {
-    windowNeedsPid(args);
+  run(session, args) {
     const { addon } = session;
-    const target = await targetOf(session, args.pid ?? frontPid(session), args.window_id ?? null);
-    return act(session, target, async () => {
-      if (args.pid === undefined) {
-        return addon.pressKeyGlobal(args.keys) ? { ok: true, said: `pressed ${args.keys} in the frontmost application (pressKeyGlobal)` }
-          : { ok: false, error: `pressKeyGlobal(${quote(args.keys)}) answered false: nothing was pressed. ${chordAdvice(args.keys)}` };
-      }
-      const expected = expectedBundle(addon, args.pid, args.bundle_id);
-      const outcome = await addon.pressKeyToPidVerified(args.pid, expected, args.keys, args.window_id ?? null);
-      return outcome && outcome.ok ? { ok: true, said: `pressed ${args.keys} in pid ${args.pid} (pressKeyToPidVerified)` }
-        : { ok: false, error: keyboardError(session, 'pressKeyToPidVerified', outcome, args, expected) };
-    }, { waitMs: args.wait_ms });
+    return keyboardInput(session, args, {
+      name: 'pressKeyGlobal',
+      call: () => addon.pressKeyGlobal(args.keys),
+      said: `pressed ${args.keys} in the frontmost application`,
+      error: `pressKeyGlobal(${quote(args.keys)}) answered false: nothing was pressed. ${chordAdvice(args.keys)}`,
+    }, {
+      name: 'pressKeyToPidVerified',
+      call: (expected) => addon.pressKeyToPidVerified(args.pid, expected, args.keys, args.window_id ?? null),
+      said: `pressed ${args.keys}`,
+    });
   },
 };
 
@@ -132,18 +155,13 @@ const scroll = {
     wait_ms: waitMs,
   },
   annotations: ACT,
-  async run(session, args) {
+  run(session, args) {
     const { addon } = session;
-    const exportName = args.pid === undefined ? 'scrollAt' : 'scrollToPid';
-    const target = await targetOf(session, args.pid ?? frontPid(session));
-    return act(session, target, async () => {
-      const ok = callChecked(exportName, () =>
-        args.pid === undefined
-          ? addon.scrollAt(args.x, args.y, args.delta, args.direction)
-          : addon.scrollToPid(args.pid, args.x, args.y, args.delta, args.direction));
-      return ok ? { ok: true, said: `scrolled ${args.direction} by ${args.delta} at (${args.x}, ${args.y})${args.pid === undefined ? '' : ` in pid ${args.pid}`} (${exportName})` }
-        : { ok: false, error: `${exportName} answered false: nothing was scrolled (${MOUSE_FALSE_HINT}).` };
-    }, { waitMs: args.wait_ms });
+    return mouseInput(session, args, args.pid === undefined ? 'scrollAt' : 'scrollToPid',
+      () => (args.pid === undefined
+        ? addon.scrollAt(args.x, args.y, args.delta, args.direction)
+        : addon.scrollToPid(args.pid, args.x, args.y, args.delta, args.direction)),
+      `scrolled ${args.direction} by ${args.delta} at (${args.x}, ${args.y})`, 'nothing was scrolled');
   },
 };
 
@@ -167,19 +185,14 @@ const drag = {
     wait_ms: waitMs,
   },
   annotations: ACT,
-  async run(session, args) {
+  run(session, args) {
     const { addon } = session;
     const button = args.button ?? 'left';
-    const exportName = args.pid === undefined ? 'dragAsync' : 'dragToPid';
-    const target = await targetOf(session, args.pid ?? frontPid(session));
-    return act(session, target, async () => {
-      const ok = await callChecked(exportName, () =>
-        args.pid === undefined
-          ? addon.dragAsync(args.from_x, args.from_y, args.to_x, args.to_y, button, args.modifiers)
-          : addon.dragToPid(args.pid, args.from_x, args.from_y, args.to_x, args.to_y, button, args.modifiers));
-      return ok ? { ok: true, said: `dragged ${button} from (${args.from_x}, ${args.from_y}) to (${args.to_x}, ${args.to_y})${args.pid === undefined ? '' : ` in pid ${args.pid}`} (${exportName})` }
-        : { ok: false, error: `${exportName} answered false: the drag did not complete (${MOUSE_FALSE_HINT}).` };
-    }, { waitMs: args.wait_ms });
+    return mouseInput(session, args, args.pid === undefined ? 'dragAsync' : 'dragToPid',
+      () => (args.pid === undefined
+        ? addon.dragAsync(args.from_x, args.from_y, args.to_x, args.to_y, button, args.modifiers)
+        : addon.dragToPid(args.pid, args.from_x, args.from_y, args.to_x, args.to_y, button, args.modifiers)),
+      `dragged ${button} from (${args.from_x}, ${args.from_y}) to (${args.to_x}, ${args.to_y})`, 'the drag did not complete');
   },
 };
 

@@ -5,22 +5,14 @@
 // and every refusal with its next step.
 const test = require('node:test');
 const assert = require('node:assert');
-const { startServer, refOf, untrustedBlock, until } = require('./mcp-client');
+const { onSampleScene, refOf, untrustedBlock, until } = require('./mcp-client');
 
 const TEXTPAD = 501;
 const SETTINGS = 502;
 const FINDER = 503;
 
 test.describe('acting through the tool server on the sample scene', () => {
-  let s;
-  test.before(async () => {
-    s = await startServer();
-  });
-  test.after(() => s && s.close());
-  test.beforeEach(async () => {
-    await s.sim('reset');
-    await s.sim('loadSampleScene');
-  });
+  const s = onSampleScene(test);
   // A background press keeps the user's foreground for a moment (the focus
   // guard); tests that read or change the foreground wait for it to end.
   const guardSettled = async () =>

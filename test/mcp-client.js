@@ -59,6 +59,20 @@ async function startServer(serverArgs = [], { env = {}, platform = 'sim' } = {})
   return { client, sim, call, close, stderr: () => stderr };
 }
 
+// Inside a describe block: one server for the block, on the sample scene
+// loaded afresh before each test. Answers the server (filled in before the
+// first test runs).
+function onSampleScene(test) {
+  const s = {};
+  test.before(async () => Object.assign(s, await startServer()));
+  test.after(() => s.close && s.close());
+  test.beforeEach(async () => {
+    await s.sim('reset');
+    await s.sim('loadSampleScene');
+  });
+  return s;
+}
+
 // The ref of the first snapshot line matching `pattern` (lines read "- e12 Role ...").
 function refOf(text, pattern) {
   const line = text.split('\n').find((l) => pattern.test(l));
@@ -93,4 +107,4 @@ async function until(predicate, timeoutMs = 3000) {
 // What a model pays to read a text, at about four characters a token.
 const tokens = (text) => Math.ceil(text.length / 4);
 
-module.exports = { startServer, refOf, header, untrustedBlock, until, tokens };
+module.exports = { startServer, onSampleScene, refOf, header, untrustedBlock, until, tokens };

@@ -10,21 +10,13 @@ const os = require('node:os');
 const path = require('node:path');
 const addon = require('..');
 const sim = require('../sim');
-const { startServer, refOf, header, untrustedBlock, until } = require('./mcp-client');
+const { startServer, onSampleScene, refOf, header, untrustedBlock, until } = require('./mcp-client');
 
 const TEXTPAD = 501;
 const SETTINGS = 502;
 
 test.describe('the tool server on the sample scene', () => {
-  let s;
-  test.before(async () => {
-    s = await startServer();
-  });
-  test.after(() => s && s.close());
-  test.beforeEach(async () => {
-    await s.sim('reset');
-    await s.sim('loadSampleScene');
-  });
+  const s = onSampleScene(test);
 
   test('offers every tool, with closed schemas', async () => {
     const { tools } = await s.client.listTools();
