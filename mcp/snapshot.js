@@ -133,7 +133,7 @@ function leftOutLine(left) {
   const total = [...left.values()].reduce((a, b) => a + b, 0);
   const phrase = { 'closed menu': 'in closed menus', 'hidden tab': 'in hidden tabs' };
   const parts = [...left.entries()].map(([why, count]) => `${count} ${phrase[why] || why}`);
-  return `[left out ${total} elements not on screen (${parts.join(', ')}): ` +
+  return `[left out ${total} element${total === 1 ? '' : 's'} not on screen (${parts.join(', ')}): ` +
     'query=<words> searches them too, root=<ref> shows a subtree whole, all:true shows everything]';
 }
 
@@ -150,7 +150,7 @@ function renderSnapshot(view, opts, ctx = {}) {
   ];
   if (w.window_id_fallback) own.push('The requested window was not available; this is the window the add-on chose.');
   if (w.empty_capture_reason) own.push(`Empty capture: ${w.empty_capture_reason}.`);
-  if (opts.query) own.push(`query ${quote(opts.query)}: ${matched} matching elements, shown with their ancestors.`);
+  if (opts.query) own.push(`query ${quote(opts.query)}: ${matched} matching element${matched === 1 ? '' : 's'}, shown with their ancestors.`);
   const leftLine = leftOutLine(left);
   if (leftLine) own.push(leftLine);
   if (opts.bounds && ctx.boundsNote) own.push(ctx.boundsNote);

@@ -20,7 +20,7 @@ test.describe('acting through the tool server on the sample scene', () => {
 
   test('select a Settings sidebar row through tools alone', async () => {
     const found = await s.call('snapshot', { pid: SETTINGS, query: 'row privacy' });
-    assert.match(found.text, /^query "row privacy": 1 matching elements, shown with their ancestors\.$/m);
+    assert.match(found.text, /^query "row privacy": 1 matching element, shown with their ancestors\.$/m);
     assert.deepStrictEqual(untrustedBlock(found.text).split('\n').map((l) => l.replace(/e\d+/, 'eN')),
       ['- eN List "Sidebar"', '  - eN Row "Privacy"']);
     const row = refOf(found.text, /Row "Privacy"/);
@@ -96,6 +96,25 @@ test.describe('acting through the tool server on the sample scene', () => {
     assert.match(bounded, /^bounds @\[x,y,w,h\] are pixels of a screenshot of window 101 \(2 px per point/m);
     assert.match(untrustedBlock(bounded), /Button "Italic" @\[168,68,120,56\]$/m);
     assert.match(await s.call('click_at', { x: 1, y: 1, coords: 'image' }, { fails: true }), /^coords "image" needs window_id\.$/);
+  });
+
+  test('click_at into a background window goes through the window, without taking the foreground', async () => {
+    await guardSettled();
+    // Privacy is at [400,292,180,28] in Settings' window 201 at [400,200], under TextPad's windows.
+    const clicked = await s.call('click_at', { x: 90, y: 106, coords: 'window', window_id: 201, pid: SETTINGS });
+    assert.match(clicked.text, /^dispatched: clicked left x1 at screen point \(490, 306\) into window 201 in the background \(clickToWindowAsync\)$/m);
+    assert.match(clicked.text, /^changed: yes, 3 elements /m);
+    assert.match(clicked.text, /^frontmost: pid 501$/m);
+    assert.strictEqual((await s.sim('element', 'settings.row.privacy')).selected, true);
+  });
+
+  test('rows scrolled out of their list are left out and counted', async () => {
+    await s.sim('setElement', 'finder.file-2', { frame: [60, 900, 720, 24] });
+    const snap = await s.call('snapshot', { pid: FINDER });
+    assert.match(snap.text, /^\[left out 1 element not on screen \(1 scrolled out of view\): /m);
+    assert.match(untrustedBlock(snap.text), /^- e\d+ List \[\+1 not shown\]\n {2}- e\d+ Row "Notes 0\.txt"\n {2}- e\d+ Row "Notes 1\.txt"$/m);
+    assert.match(untrustedBlock((await s.call('snapshot', { pid: FINDER, query: 'notes 2' })).text),
+      /Row "Notes 2\.txt" \(not shown: scrolled out of view\)$/m);
   });
 
   test('wrong_owner: a covered point is refused with what covers it and how to go on', async () => {
