@@ -4,21 +4,31 @@
 // real epoch from an unknown one) and each window's screenshot scale.
 const { annotate, short } = require('./tree');
 const { RefTable } = require('./refs');
-const { quote } = require('./render');
+const { quote, answer } = require('./render');
 
 // A refusal or failure: the SDK returns it to the agent as a tool error.
 class ToolRefusal extends Error {}
-const refuse = (message) => {
-  throw new ToolRefusal(message);
+// `appLines` (text that comes from applications) go inside the untrusted block.
+const refuse = (message, appLines = []) => {
+  throw new ToolRefusal(answer([message], appLines));
 };
 
 // The add-on keeps a process's four latest captures; older ones are let go.
 const KEPT_CAPTURES = 4;
 const REF_PATTERN = /^e[1-9]\d*$/;
 
+// A ref with its role, for the server's own lines; what the application
+// says about the element (its title) goes in elementLines, inside the block.
 function describeEntry(entry) {
   const e = entry.node ? entry.node.e : {};
-  return `${entry.ref} (${short(e.role) || 'element'}${e.title ? ` ${quote(e.title.trim())}` : ''})`;
+  return `${entry.ref} (${short(e.role) || 'element'})`;
+}
+
+function elementLines(entry, label = 'element') {
+  const e = entry.node ? entry.node.e : null;
+  if (!e) return [];
+  const title = e.title ? e.title.trim() : '';
+  return [`${label}: ${entry.ref} ${short(e.role) || '?'}${title ? ` ${quote(title)}` : ''}`];
 }
 
 class Session {
@@ -67,7 +77,7 @@ class Session {
 
   refuseGone(entry) {
     refuse(`${describeEntry(entry)} is gone: ${entry.gone}. Refs are never reused; take a new snapshot ` +
-      '(or wait_for) to find the element now there.');
+      '(or wait_for) to find the element now there.', elementLines(entry, 'it was'));
   }
 
   // A ref's element in a fresh capture of its window: its live token, its
@@ -116,4 +126,4 @@ class Session {
   }
 }
 
-module.exports = { Session, ToolRefusal, refuse, describeEntry };
+module.exports = { Session, ToolRefusal, refuse, describeEntry, elementLines };

@@ -4,34 +4,36 @@
 // before anything is sent), dispatches through the add-on and reports what
 // followed (observe.js).
 const { z } = require('zod');
-const { quote } = require('./render');
+const { quote, answer } = require('./render');
 const { short, realActions } = require('./tree');
 const { refuse, describeEntry } = require('./session');
 const { act, targetOf } = require('./observe');
 const { probeWindow, boundsOf } = require('./screenshot');
 const { pid, windowId, bundleId, ref, waitMs, expectedBundle, callChecked, ACT, isAvailable } = require('./common');
 
-const actionNames = (e) => realActions(e).map(short).join(', ') || 'none';
+// The element's actions, as an untrusted line (applications name them).
+const actionLines = (e) => [`actions: ${realActions(e).map(short).join(', ') || 'none'}`];
 
-// An outcome of an element export, worded with a next step.
+// An outcome of an element export, worded with a next step (the text the
+// application gave inside the untrusted block).
 function elementError(outcome, entry, exportName, e) {
   const why = outcome ? outcome.axError : 'no answer';
   const who = describeEntry(entry);
   switch (why) {
     case 'invalid_element':
-      return `${who}: ${exportName} answered invalid_element: the element went away just before the call. ` +
-        'Nothing was done; take a new snapshot.';
+      return answer([`${who}: ${exportName} answered invalid_element: the element went away just before the call. ` +
+        'Nothing was done; take a new snapshot.']);
     case 'action_unsupported':
-      return `${who}: ${exportName} answered action_unsupported. Its actions: ${actionNames(e)} ` +
-        '(perform_action runs any of them).';
+      return answer([`${who}: ${exportName} answered action_unsupported. Its actions are listed below ` +
+        '(perform_action runs any of them).'], actionLines(e));
     case 'attribute_unsupported':
-      return `${who}: ${exportName} answered attribute_unsupported: the element does not take this ` +
-        `(editable: ${!!e.editable}; actions: ${actionNames(e)}).`;
+      return answer([`${who}: ${exportName} answered attribute_unsupported: the element does not take this ` +
+        `(editable: ${!!e.editable}; its actions are listed below).`], actionLines(e));
     case 'cannot_complete':
-      return `${who}: ${exportName} answered cannot_complete: the application did not answer in time. ` +
-        'wait_for state "stable", then try again.';
+      return answer([`${who}: ${exportName} answered cannot_complete: the application did not answer in time. ` +
+        'wait_for state "stable", then try again.']);
     default:
-      return `${who}: ${exportName} failed: the add-on answered ${why}.`;
+      return answer([`${who}: ${exportName} failed: the add-on answered ${why}.`]);
   }
 }
 
@@ -67,9 +69,9 @@ function checkCovered(addon, x, y, forPid, forWindow) {
   if (!top) return null;
   if (forPid !== undefined && top.ownerPid !== forPid) {
     refuse(`wrong_owner: the point (${x}, ${y}) is covered by window ${top.windowId} of another application ` +
-      `(pid ${top.ownerPid}, ${quote(top.ownerName ?? '')}). Nothing was clicked. activate_app pid ${forPid} ` +
-      'first and click again, click its element by ref (click, which needs no pointer), or pick a point of ' +
-      'the window that is not covered.');
+      `(pid ${top.ownerPid}). Nothing was clicked. activate_app pid ${forPid} first and click again, click its ` +
+      'element by ref (click, which needs no pointer), or pick a point of the window that is not covered.',
+    [`covering application: ${quote(top.ownerName ?? '')}`]);
   }
   if (forPid === undefined && forWindow !== undefined && top.windowId !== forWindow) {
     refuse(`the point (${x}, ${y}) of window ${forWindow} is covered by window ${top.windowId} (pid ${top.ownerPid}). ` +
@@ -112,9 +114,10 @@ const click = {
         () => addon.clickElementAtPoint(args.x, args.y, args.count ?? 1, false, undefined, args.pid));
       if (result && result.ok) return { ok: true, said: `pressed the element at (${args.x}, ${args.y}) in pid ${result.pid} (${result.method})` };
       if (result && result.method === 'wrong_owner') {
-        return { ok: false, error: `wrong_owner: the element at (${args.x}, ${args.y}) belongs to pid ${result.pid}` +
-          `${owner ? ` (${quote(owner.name ?? '')})` : ''}, not pid ${args.pid}: another application's window covers ` +
-          `the point. Nothing was pressed. activate_app pid ${args.pid} first, or click its element by ref.` };
+        return { ok: false, error: answer([`wrong_owner: the element at (${args.x}, ${args.y}) belongs to pid ` +
+          `${result.pid}, not pid ${args.pid}: another application's window covers the point. Nothing was ` +
+          `pressed. activate_app pid ${args.pid} first, or click its element by ref.`],
+        owner ? [`covering application: ${quote(owner.name ?? '')}`] : []) };
       }
       return { ok: false, error: `clickElementAtPoint(${args.x}, ${args.y}) pressed nothing: the add-on answered ` +
         `${result ? result.method : 'null'}.` };
@@ -152,8 +155,8 @@ const performAction = {
         before(entry, node) {
           action = resolveAction(node.e, args.action);
           if (!action) {
-            refuse(`${describeEntry(entry)} has no action ${quote(args.action)}: its actions are ` +
-              `${actionNames(node.e)}. Nothing was done.`);
+            refuse(`${describeEntry(entry)} has no action ${quote(args.action)}; its actions are listed below. ` +
+              'Nothing was done.', actionLines(node.e));
           }
         },
       });
@@ -211,7 +214,7 @@ const select = {
         before(en, node) {
           entry = en;
           if (!realActions(node.e).includes('AXPress')) {
-            refuse(`${describeEntry(en)} cannot be selected by a press: its actions are ${actionNames(node.e)}.`);
+            refuse(`${describeEntry(en)} cannot be selected by a press; its actions are listed below.`, actionLines(node.e));
           }
         },
       });

@@ -3,7 +3,7 @@
 // termination. Input tools report what followed in the target application's
 // window (observe.js): the pid's, or the frontmost application's.
 const { z } = require('zod');
-const { quote } = require('./render');
+const { quote, answer } = require('./render');
 const { refuse } = require('./session');
 const { act, targetOf, sleep } = require('./observe');
 const { chordAdvice, unknownKeys } = require('./keys');
@@ -32,8 +32,8 @@ function keyboardError(session, exportName, outcome, args, expected) {
     const info = addon.applicationInfo(args.pid);
     if (!info) return `${exportName} answered ${why}: pid ${args.pid} is not running (see list_apps).`;
     if (expected && String(info.bundle_id || '').toLowerCase() !== expected.toLowerCase()) {
-      return `${exportName} answered ${why}: pid ${args.pid} is not running as ${quote(expected)} ` +
-        `(it is ${quote(info.bundle_id ?? '')}; see list_apps).`;
+      return answer([`${exportName} answered ${why}: pid ${args.pid} is not running as ${quote(expected)} ` +
+        '(what it runs as is below; see list_apps).'], [`running as: ${quote(info.bundle_id ?? '')}`]);
     }
   }
   if (why === 'rejected' && !addon.isTrusted()) {

@@ -53,14 +53,16 @@ test.describe('acting through the tool server on the sample scene', () => {
     assert.match(untrustedBlock(up.text), /^acted: e\d+ Slider "Volume" value="50"/m);
     assert.strictEqual((await s.sim('element', 'settings.volume')).value, 50);
     const before = (await s.sim('element', 'settings.volume')).actionCounts;
-    assert.strictEqual(await s.call('perform_action', { ref: slider, action: 'ShowMenu' }, { fails: true }),
-      `${slider} (Slider "Volume") has no action "ShowMenu": its actions are Increment, Decrement. Nothing was done.`);
+    const none = await s.call('perform_action', { ref: slider, action: 'ShowMenu' }, { fails: true });
+    assert.match(none, new RegExp(`^${slider} \\(Slider\\) has no action "ShowMenu"; its actions are listed below\\. Nothing was done\\.$`, 'm'));
+    assert.strictEqual(untrustedBlock(none), 'actions: Increment, Decrement');
     assert.deepStrictEqual((await s.sim('element', 'settings.volume')).actionCounts, before);
     // The add-on's own refusal of a press names the element's actions too.
     const label = refOf(snap, /StaticText value="Volume"/);
-    assert.match(await s.call('click', { ref: label }, { fails: true }),
-      new RegExp(`^${label} \\(StaticText\\): performAction answered action_unsupported\\. Its actions: none ` +
-        '\\(perform_action runs any of them\\)\\.$'));
+    const unsupported = await s.call('click', { ref: label }, { fails: true });
+    assert.match(unsupported, new RegExp(`^${label} \\(StaticText\\): performAction answered action_unsupported\\. ` +
+      'Its actions are listed below \\(perform_action runs any of them\\)\\.$', 'm'));
+    assert.strictEqual(untrustedBlock(unsupported), 'actions: none');
     const box = refOf(snap, /CheckBox "Autosave documents"/);
     assert.match(untrustedBlock((await s.call('click', { ref: box })).text), /^acted: e\d+ CheckBox "Autosave documents" unchecked$/m);
   });
@@ -121,10 +123,12 @@ test.describe('acting through the tool server on the sample scene', () => {
     // Settings' window 201 lies under TextPad's window 101 at (500, 300).
     const before = (await s.sim('events')).length;
     const refused = await s.call('click_at', { x: 500, y: 300, pid: SETTINGS }, { fails: true });
-    assert.match(refused, /^wrong_owner: the point \(500, 300\) is covered by window 111 of another application \(pid 501, "TextPad"\)\. Nothing was clicked\. activate_app pid 502 first/);
+    assert.match(refused, /^wrong_owner: the point \(500, 300\) is covered by window 111 of another application \(pid 501\)\. Nothing was clicked\. activate_app pid 502 first/);
+    assert.strictEqual(untrustedBlock(refused), 'covering application: "TextPad"');
     assert.strictEqual((await s.sim('events')).length, before, 'no event was posted');
     const byElement = await s.call('click', { x: 500, y: 300, pid: SETTINGS }, { fails: true });
-    assert.match(byElement, /^wrong_owner: the element at \(500, 300\) belongs to pid 501 \("TextPad"\), not pid 502: another application's window covers the point\. Nothing was pressed\. activate_app pid 502 first/);
+    assert.match(byElement, /^wrong_owner: the element at \(500, 300\) belongs to pid 501, not pid 502: another application's window covers the point\. Nothing was pressed\. activate_app pid 502 first/);
+    assert.strictEqual(untrustedBlock(byElement), 'covering application: "TextPad"');
   });
 
   test('a press on an element that is not shown says so', async () => {

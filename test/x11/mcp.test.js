@@ -110,7 +110,7 @@ test.describe('the tool server on the x11 desktop', { skip }, () => {
     assert.match(closed.text, /^focused window: \d+ of pid \d+/m);
     await s.call('wait_for', { pid: editor, query: 'button cancel', state: 'disappears', timeout_ms: 5000 });
     assert.match(await s.call('click', { ref: cancel }, { fails: true }),
-      new RegExp(`^${cancel} \\(Button "Cancel"\\) is gone: its window \\d+ is no longer there`));
+      new RegExp(`^${cancel} \\(Button\\) is gone: its window \\d+ is no longer there`));
   });
 
   test('screenshots state size, bounds and scale; a window of another owner is refused, a covered point too', async () => {
@@ -123,6 +123,6 @@ test.describe('the tool server on the x11 desktop', { skip }, () => {
     // The editor is in front of the factory: a click there for the factory is refused.
     const [x, y, w, h] = (await s.call('list_windows')).text.match(new RegExp(`window ${win} pid ${editor} .* \\[(-?\\d+),(-?\\d+),(\\d+),(\\d+)\\]`)).slice(1).map(Number);
     assert.match(await s.call('click_at', { x: x + w / 2, y: y + h / 2, pid: factory }, { fails: true }),
-      new RegExp(`^wrong_owner: the point \\([\\d.]+, [\\d.]+\\) is covered by window ${win} of another application \\(pid ${editor}, "Mousepad"\\)\\. Nothing was clicked\\.`));
+      new RegExp(`^wrong_owner: the point \\([\\d.]+, [\\d.]+\\) is covered by window ${win} of another application \\(pid ${editor}\\)\\. Nothing was clicked\\.[^]*covering application: "Mousepad"`));
   });
 });
