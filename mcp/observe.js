@@ -11,7 +11,7 @@
 // effect is reported as exactly that.
 const { quote, answer } = require('./render');
 const { elementLine } = require('./snapshot');
-const { short, TEXT_ROLES } = require('./tree');
+const { TEXT_ROLES } = require('./tree');
 const { refuse } = require('./session');
 
 const DEFAULT_WAIT_MS = 600;
@@ -163,4 +163,4 @@ async function targetOf(session, pid, windowId = null) {
   return { pid, windowId, before };
 }
 
-module.exports = { act, targetOf, focusedNode, differences, DEFAULT_WAIT_MS, MAX_WAIT_MS, sleep, short };
+module.exports = { act, targetOf, DEFAULT_WAIT_MS, MAX_WAIT_MS, sleep };

@@ -1,7 +1,7 @@
 'use strict';
-// What the server remembers between tool calls: the refs table, the latest
-// capture of each window, the epochs it captured (so a release can tell a
-// real epoch from an unknown one) and each window's screenshot scale.
+// What the server remembers between tool calls: the refs table, the epochs
+// it captured (so a release can tell a real epoch from an unknown one) and
+// each window's screenshot scale.
 const { annotate, short } = require('./tree');
 const { RefTable } = require('./refs');
 const { quote, answer } = require('./render');
@@ -36,7 +36,6 @@ class Session {
     this.addon = addon;
     this.desktop = desktop;
     this.refs = new RefTable();
-    this.latest = new Map();
     this.epochs = new Map();
     this.scales = new Map();
   }
@@ -59,9 +58,7 @@ class Session {
     const nodes = annotate(snap);
     const fellBack = snap.window && snap.window.window_id_fallback && windowId !== null;
     this.refs.absorb(pid, snap, nodes, { requestedWindow: fellBack ? windowId : null });
-    const view = { pid, snap, nodes, at: Date.now() };
-    this.latest.set(RefTable.windowOf(pid, snap), view);
-    return view;
+    return { pid, snap, nodes, at: Date.now() };
   }
 
   // The entry of a ref the agent named, refused when it is unknown or gone.

@@ -5,9 +5,9 @@ const { z } = require('zod');
 const { quote, answer, rect, flags, renderDesktop, rawJson } = require('./render');
 const { renderSnapshot, elementLine } = require('./snapshot');
 const { matcher } = require('./tree');
-const { refuse, describeEntry } = require('./session');
+const { refuse } = require('./session');
 const { sleep } = require('./observe');
-const { pid, windowId, bundleId, ref, expectedBundle, READ, isAvailable } = require('./common');
+const { pid, windowId, bundleId, ref, READ } = require('./common');
 const { screenshotTool } = require('./screenshot');
 
 const DEFAULT_MAX_CHARS = 16000;
@@ -272,5 +272,5 @@ const describeDesktop = {
 
 module.exports = {
   READ_TOOLS: [listApps, listWindows, snapshot, waitFor, release, screenshotTool, checkPermissions, describeDesktop],
-  DEFAULT_MAX_CHARS, REFS_RULE, nullCapture, describeEntry, expectedBundle, isAvailable,
+  DEFAULT_MAX_CHARS,
 };
