@@ -176,10 +176,25 @@ test.describe('acting through the tool server on the sample scene', () => {
     await guardSettled();
     // A press into Settings in the background arms the guard: it puts
     // TextPad back in front, and activate_app says so instead of "done".
+    // On a loaded machine the guard's 350 ms can pass before activate_app
+    // runs; then activation holds and is reported so, and the pair is tried again.
     const row = refOf((await s.call('snapshot', { pid: SETTINGS })).text, /Row "Network"/);
-    await s.call('click', { ref: row, wait_ms: 0 });
-    const undone = await s.call('activate_app', { pid: SETTINGS }, { fails: true });
+    let undone = null;
+    for (let attempt = 0; attempt < 3 && !undone; attempt++) {
+      await s.call('click', { ref: row, wait_ms: 0 });
+      const r = await s.client.callTool({ name: 'activate_app', arguments: { pid: SETTINGS } });
+      const front = await s.sim('frontmost');
+      if (r.isError) undone = r.content[0].text;
+      else {
+        assert.strictEqual(front, SETTINGS, 'a success is only reported when Settings is in front');
+        await guardSettled();
+        await s.call('activate_app', { pid: TEXTPAD });
+        await guardSettled();
+      }
+    }
+    assert.ok(undone, 'the focus guard undid the activation at least once in three tries');
     assert.match(undone, /^activateApplication answered true, but 450 ms later the frontmost application is pid 501, not pid 502 .* Call activate_app again\.$/);
+    assert.strictEqual(await s.sim('frontmost'), TEXTPAD);
     await guardSettled();
   });
 

@@ -10,6 +10,8 @@ const { startServer, refOf, untrustedBlock, tokens } = require('../mcp-client');
 
 const EDITOR_TOKENS = 1200;
 const FACTORY_TOKENS = 2000;
+// Acting tools stop waiting once a change holds; a loaded machine gets longer.
+const SETTLE_MS = 3000;
 
 test.describe('the tool server on the x11 desktop', { skip }, () => {
   const editor = appPid('mousepad');
@@ -44,11 +46,11 @@ test.describe('the tool server on the x11 desktop', { skip }, () => {
     const editorWindow = Number((await snapshotWith(editor, /TextArea/)).match(/, window (\d+) /)[1]);
     waitFor(() => activeWindow() === editorWindow, 5000, 'the editor to be active');
     // Select what is there, type over it, select it all again.
-    await s.call('press_key', { keys: 'ctrl+a' });
-    const typed = await s.call('type_text', { text: 'Hello from the agent' });
+    await s.call('press_key', { keys: 'ctrl+a', wait_ms: SETTLE_MS });
+    const typed = await s.call('type_text', { text: 'Hello from the agent', wait_ms: SETTLE_MS });
     assert.match(typed.text, /^dispatched: typed the text to the frontmost application \(typeTextGlobal\)$/m);
     assert.match(typed.text, /^changed: yes, /m);
-    const all = await s.call('press_key', { keys: 'ctrl+a' });
+    const all = await s.call('press_key', { keys: 'ctrl+a', wait_ms: SETTLE_MS });
     assert.match(untrustedBlock(all.text), /^focused: e\d+ TextArea value="Hello from the agent" selection=\[0,20\] \(focused, editable\)$/m);
 
     const snap = await snapshotWith(editor, /Hello from the agent/);
@@ -70,12 +72,12 @@ test.describe('the tool server on the x11 desktop', { skip }, () => {
     const toggle = refOf(line, /e\d+/);
     const was = line.endsWith(' unchecked') ? 'unchecked' : 'checked';
     const flipped = was === 'checked' ? 'unchecked' : 'checked';
-    const on = await s.call('click', { ref: toggle });
+    const on = await s.call('click', { ref: toggle, wait_ms: SETTLE_MS });
     assert.match(on.text, new RegExp(`^changed: yes, 1 element \\(${toggle}\\) within \\d+ ms$`, 'm'));
     assert.match(untrustedBlock(on.text), new RegExp(`^acted: ${toggle} CheckBox/Toggle "togglebutton" ${flipped}$`, 'm'));
     const second = await s.call('snapshot', { pid: factory });
     assert.match(second.text, new RegExp(`- ${toggle} CheckBox/Toggle "togglebutton" ${flipped}$`, 'm'));
-    const off = await s.call('click', { ref: toggle });
+    const off = await s.call('click', { ref: toggle, wait_ms: SETTLE_MS });
     assert.match(untrustedBlock(off.text), new RegExp(`^acted: ${toggle} CheckBox/Toggle "togglebutton" ${was}$`, 'm'));
     const third = await s.call('snapshot', { pid: factory });
     // Every line keeps its ref, role and title; only the toggle's state moved between.
@@ -96,7 +98,7 @@ test.describe('the tool server on the x11 desktop', { skip }, () => {
     await s.call('activate_app', { pid: editor });
     const found = await snapshotWith(editor, /MenuItem "Go to\.\.\."/, { query: 'menuitem go to' });
     assert.match(found, /MenuItem "Go to\.\.\." desc="[^"]*" \(not shown: closed menu\)$/m);
-    const opened = await s.call('press_key', { keys: 'ctrl+l' });
+    const opened = await s.call('press_key', { keys: 'ctrl+l', wait_ms: SETTLE_MS });
     assert.match(opened.text, /^changed: yes, the focused window \(now \d+\)/m);
     assert.match(untrustedBlock(opened.text), /^focused window: "Go To"$/m);
     const shown = await s.call('wait_for', { pid: editor, query: 'button cancel', state: 'appears', timeout_ms: 5000 });
@@ -105,7 +107,7 @@ test.describe('the tool server on the x11 desktop', { skip }, () => {
     assert.match(untrustedBlock(dialog.text), /^window \d+ "Go To" /m);
     assert.match(untrustedBlock(dialog.text), /Button\/DefaultButton "Jump to" \(default\)$/m);
     const cancel = refOf(dialog.text, /Button "Cancel"/);
-    const closed = await s.call('click', { ref: cancel });
+    const closed = await s.call('click', { ref: cancel, wait_ms: SETTLE_MS });
     assert.match(closed.text, new RegExp(`^${cancel} is now gone: its window \\d+ is no longer there`, 'm'));
     assert.match(closed.text, /^focused window: \d+ of pid \d+/m);
     await s.call('wait_for', { pid: editor, query: 'button cancel', state: 'disappears', timeout_ms: 5000 });
