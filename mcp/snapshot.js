@@ -189,7 +189,10 @@ function renderSnapshot(view, opts, ctx = {}) {
     own.push(`[truncated: ${kept} of ${rendered.length} lines within max_chars ${opts.maxChars}; ` +
       'narrow with root=<ref>, query or depth]');
   }
-  return answer(own, app);
+  const text = answer(own, app);
+  if (text.length <= opts.maxChars) return text;
+  // The server's own lines alone are over the cap: the first one, cut.
+  return `${own[0]} [max_chars ${opts.maxChars} leaves no room for the tree]`.slice(0, opts.maxChars);
 }
 
 module.exports = { renderSnapshot, elementLine, layout };

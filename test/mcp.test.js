@@ -95,6 +95,9 @@ test.describe('the tool server on the sample scene', () => {
       const m = cut.text.match(/\[truncated: (\d+) of (\d+) lines within max_chars 700; narrow with root=<ref>, query or depth\]/);
       assert.ok(m && Number(m[1]) > 0 && Number(m[1]) < Number(m[2]), cut.text);
       assert.ok(cut.text.length <= 700, `the whole answer keeps the cap (${cut.text.length})`);
+      const tiny = await s.call('snapshot', { pid: TEXTPAD, max_chars: 60 });
+      assert.strictEqual(tiny.text.length, 60, 'a cap below the fixed lines still holds');
+      assert.match(tiny.text, /^snapshot of pid 501, window 101 \(epoch \d+\): 21 elements/);
       const raw = await s.call('snapshot', { pid: TEXTPAD, raw: true });
       assert.doesNotMatch(raw.text, /truncated/);
       const json = JSON.parse(raw.text.split('\n').find((l) => l.startsWith('raw JSON: ')).slice(10));
@@ -220,6 +223,20 @@ test.describe('the tool server on the sample scene', () => {
       assert.match(other, new RegExp(`^typeTextToPidVerified answered ${otherApp.error}: pid ${TEXTPAD} is not running as ` +
         '"com\\.other\\.App" \\(what it runs as is below; see list_apps\\)\\.$', 'm'));
       assert.strictEqual(untrustedBlock(other), 'running as: "com.korvo.TextPad"');
+      // Keys the desktop cannot deliver to the window: a server whose private
+      // post entry is missing from the start (entries are bound on first use).
+      const bare = await startServer();
+      try {
+        await bare.sim('setPrivateEntriesAbsent', ['SLEventPostToPid']);
+        assert.strictEqual(await bare.call('type_text', { pid: TEXTPAD, window_id: 101, text: 'x' }, { fails: true }),
+          `typeTextToPidVerified answered rejected: the keys could not be delivered to pid ${TEXTPAD} on this ` +
+          `desktop. activate_app pid ${TEXTPAD}, then call type_text without pid (it goes to the frontmost application).`);
+      } finally {
+        await bare.close();
+      }
+      await s.sim('setPermissions', { accessibility: false });
+      assert.strictEqual(await s.call('press_key', { pid: TEXTPAD, keys: 'return' }, { fails: true }),
+        'pressKeyToPidVerified answered rejected: accessibility is not trusted (see check_permissions).');
     });
 
     test('launch_app opens an installed application in the background', async () => {
