@@ -2,8 +2,8 @@
 // Short refs ("e12") that stay on one element across snapshots. The add-on's
 // tokens name an element within one capture only; this table maps an
 // element's identity within its application's window (its role, subrole and
-// title, and the same for each ancestor, with its rank among like siblings:
-// see tree.js) to a ref, and keeps the token of the latest capture that saw
+// title unless the title only repeats its value, and the same for each
+// ancestor, with its rank among like siblings: see tree.js) to a ref, and keeps the token of the latest capture that saw
 // it. A ref whose element a later capture of the same window no longer has
 // is marked gone with the reason, and its identity is forgotten: an element
 // that later appears in the same place is a new one and gets a new ref.

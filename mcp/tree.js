@@ -55,7 +55,10 @@ function annotate(snap) {
     const counts = new Map();
     for (const e of list) {
       const role = e.role || '';
-      const name = [role, e.subrole || '', e.title || ''].join(':');
+      // A title that only repeats the value (a label's text) is content, not
+      // identity: a label whose text changes stays the same element.
+      const title = e.title && String(e.title) !== String(e.value ?? '') ? e.title : '';
+      const name = [role, e.subrole || '', title].join(':');
       const nth = counts.get(name) || 0;
       counts.set(name, nth + 1);
       const key = `${parent ? parent.key : ''}/${name}#${nth + (parent && parent.e.children_offset ? parent.e.children_offset : 0)}`;

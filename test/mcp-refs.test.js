@@ -63,6 +63,16 @@ test.describe('refs across captures', () => {
     assert.ok(t.get(first.b).gone, 'the old ref stays gone');
   });
 
+  test('a label whose text changes keeps its ref; a button renamed is a new element', () => {
+    const t = new RefTable();
+    const win = (label, button) => snap([el('AXStaticText', { title: label, value: label }), el('AXButton', { title: button })]);
+    const first = refsOf(t, win('3 files', 'Open'));
+    const second = refsOf(t, win('4 files', 'Close'));
+    assert.strictEqual(second['4 files'], first['3 files']);
+    assert.notStrictEqual(second.Close, first.Open);
+    assert.ok(t.get(first.Open).gone);
+  });
+
   test('captures that may have left elements out retire nothing', () => {
     const t = new RefTable();
     const first = refsOf(t, snap([el('AXList', { title: 'L' }, [el('AXRow', { title: 'a' }), el('AXRow', { title: 'b' })])]));
