@@ -8,6 +8,7 @@
 const GROUP_ROLES = new Set(['AXGroup', 'AXUnknown', 'AXSplitGroup', 'AXLayoutArea', 'AXLayoutItem', '']);
 const CLIP_ROLES = new Set(['AXScrollArea', 'AXList', 'AXTable', 'AXOutline', 'AXBrowser']);
 const TOGGLE_ROLES = new Set(['AXCheckBox', 'AXRadioButton', 'AXSwitch', 'AXToggle', 'AXMenuItemCheckbox']);
+const CHOICE_ROLES = new Set(['AXPopUpButton', 'AXComboBox']);
 const TEXT_ROLES = new Set(['AXTextField', 'AXTextArea', 'AXComboBox', 'AXSearchField', 'AXSecureTextField']);
 
 const hasArea = (b) => Array.isArray(b) && b[2] > 0 && b[3] > 0;
@@ -55,9 +56,9 @@ function annotate(snap) {
     const counts = new Map();
     for (const e of list) {
       const role = e.role || '';
-      // A title that only repeats the value (a label's text) is content, not
-      // identity: a label whose text changes stays the same element.
-      const title = e.title && String(e.title) !== String(e.value ?? '') ? e.title : '';
+      // A title that only repeats the value (a label's text), or a pop-up's
+      // current choice, is content, not identity: the element stays the same.
+      const title = e.title && String(e.title) !== String(e.value ?? '') && !CHOICE_ROLES.has(role) ? e.title : '';
       const name = [role, e.subrole || '', title].join(':');
       const nth = counts.get(name) || 0;
       counts.set(name, nth + 1);

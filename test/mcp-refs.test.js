@@ -63,12 +63,14 @@ test.describe('refs across captures', () => {
     assert.ok(t.get(first.b).gone, 'the old ref stays gone');
   });
 
-  test('a label whose text changes keeps its ref; a button renamed is a new element', () => {
+  test('a label whose text changes, or a pop-up whose choice does, keeps its ref; a button renamed is a new element', () => {
     const t = new RefTable();
-    const win = (label, button) => snap([el('AXStaticText', { title: label, value: label }), el('AXButton', { title: button })]);
+    const win = (label, button) => snap([el('AXStaticText', { title: label, value: label }), el('AXButton', { title: button }),
+      el('AXPopUpButton', { title: `choice ${label}` })]);
     const first = refsOf(t, win('3 files', 'Open'));
     const second = refsOf(t, win('4 files', 'Close'));
     assert.strictEqual(second['4 files'], first['3 files']);
+    assert.strictEqual(second['choice 4 files'], first['choice 3 files'], "a pop-up's title is its current choice");
     assert.notStrictEqual(second.Close, first.Open);
     assert.ok(t.get(first.Open).gone);
   });

@@ -87,6 +87,35 @@ test.describe('the tool server on the x11 desktop', { skip }, () => {
     assert.deepStrictEqual(shape(third.text), shape(first));
   });
 
+  test('widget factory: focus, select_text, set_value and ShowMenu on real widgets', async (t) => {
+    // The enabled entry of its own (not a combo box's), whatever text it holds now.
+    const found = await snapshotWith(factory, /^- e\d+ TextField value="[^"]*" actions=Confirm \((focused, )?editable\)$/m, { query: 'textfield' });
+    const line = untrustedBlock(found).split('\n').find((l) => /^- e\d+ TextField value="[^"]*" actions=Confirm \((focused, )?editable\)$/.test(l));
+    const entry = refOf(line, /e\d+/);
+    const before = JSON.parse(line.match(/value=("(?:[^"\\]|\\.)*")/)[1]);
+    t.after(() => s.client.callTool({ name: 'set_value', arguments: { ref: entry, value: before } }));
+    const focused = await s.call('focus', { ref: entry, wait_ms: SETTLE_MS });
+    assert.match(focused.text, new RegExp(`^focused: ${entry} \\(the acted element\\)$`, 'm'));
+    const selected = await s.call('select_text', { ref: entry, start: 1, length: 3, wait_ms: SETTLE_MS });
+    assert.match(untrustedBlock(selected.text), new RegExp(`^acted: ${entry} TextField value="[^"]*" selection=\\[1,3\\]`, 'm'));
+    const set = await s.call('set_value', { ref: entry, value: 'set by the agent', wait_ms: SETTLE_MS });
+    assert.match(untrustedBlock(set.text), new RegExp(`^acted: ${entry} TextField value="set by the agent"`, 'm'));
+    // A combo box's pop-up: its items were left out while closed, and show once it opens.
+    const combo = refOf(found, /PopUpButton( "[^"]*")? actions=Press,ShowMenu$/);
+    t.after(async () => {
+      // A pop-up left open would keep the keyboard: close it.
+      const now = await s.client.callTool({ name: 'snapshot', arguments: { root: combo } });
+      if (!/MenuItem "Mickey Mouse".*not shown/.test(now.content[0].text)) await s.call('press_key', { keys: 'esc' });
+    });
+    const opened = await s.call('perform_action', { ref: combo, action: 'showmenu', wait_ms: SETTLE_MS });
+    assert.match(opened.text, /^dispatched: ran showmenu on e\d+ \(performAction ok\)$/m);
+    assert.match(opened.text, /^changed: yes, \d+ elements/m);
+    const items = await s.call('snapshot', { pid: factory, root: combo });
+    assert.match(untrustedBlock(items.text), /MenuItem "Mickey Mouse"(?!.*not shown)/, 'shown: no "not shown" note');
+    const closed = await s.call('press_key', { keys: 'esc', wait_ms: SETTLE_MS });
+    assert.match(closed.text, /^changed: yes, /m);
+  });
+
   // The dialog opens from its shortcut: pressing the menu item through AT-SPI
   // opens it too, but while that modal dialog runs, this process's reads of
   // the editor answer no accessibility window (see the report of the change).
