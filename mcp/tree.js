@@ -54,12 +54,16 @@ function annotate(snap) {
   const seenTop = new Set();
   const walk = (list, parent, depth, ctx) => {
     const counts = new Map();
+    let barItem = '';
     for (const e of list) {
       const role = e.role || '';
+      // The menu bar's menus follow their items at the top level, untitled:
+      // each is known by its item, so opening one menu renames no other.
+      if (!parent && role === 'AXMenuBarItem') barItem = e.title || '';
       // A title that only repeats the value (a label's text), or a pop-up's
       // current choice, is content, not identity: the element stays the same.
       const title = e.title && String(e.title) !== String(e.value ?? '') && !CHOICE_ROLES.has(role) ? e.title : '';
-      const name = [role, e.subrole || '', title].join(':');
+      const name = [role, e.subrole || '', !parent && role === 'AXMenu' && !title ? `of ${barItem}` : title].join(':');
       const nth = counts.get(name) || 0;
       counts.set(name, nth + 1);
       const key = `${parent ? parent.key : ''}/${name}#${nth + (parent && parent.e.children_offset ? parent.e.children_offset : 0)}`;

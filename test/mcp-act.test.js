@@ -139,6 +139,16 @@ test.describe('acting through the tool server on the sample scene', () => {
     assert.match(pressed.text, new RegExp(`^note: ${item} was not shown when acted on \\(closed menu\\)\\.$`, 'm'));
   });
 
+  test('opening and closing one menu leaves the refs of the other menus alone', async () => {
+    const items = async () => untrustedBlock((await s.call('snapshot', { pid: TEXTPAD, query: 'menuitem' })).text);
+    const before = await items();
+    const apple = refOf((await s.call('snapshot', { pid: TEXTPAD, query: 'menubaritem apple' })).text, /MenuBarItem "Apple"/);
+    const opened = await s.call('click', { ref: apple });
+    assert.match(opened.text, /^changed: yes, /m);
+    await s.call('click', { ref: apple });
+    assert.strictEqual(await items(), before);
+  });
+
   test('snapshot root and depth narrow the tree; all shows what is not on screen', async () => {
     const full = (await s.call('snapshot', { pid: TEXTPAD })).text;
     const sheet = refOf(full, /- e\d+ Sheet/);
