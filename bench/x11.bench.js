@@ -183,4 +183,4 @@ async function run() {
   }
 }
 
-module.exports = { run };
+module.exports = { run, startDesktop, envOf };

@@ -65,21 +65,30 @@ function toContent(result) {
   return { content: typeof result === 'string' ? [{ type: 'text', text: result }] : result };
 }
 
+const { Session, ToolRefusal } = require('./session');
+
 // Registers the offered tools; unknown input keys are schema errors, so a
 // misspelt argument is reported instead of silently ignored.
 function registerTools(server, addon, tools, desktop) {
+  const session = new Session(addon, desktop);
   for (const tool of tools) {
     server.registerTool(
       tool.name,
       {
+        title: tool.title,
         description: tool.description,
         inputSchema: z.object(tool.input).strict(),
-        annotations: tool.annotations,
+        annotations: { title: tool.title, ...tool.annotations },
       },
       async (args) => {
         const refusal = pidFormRefusal(tool, args, desktop);
         if (refusal) return { content: [{ type: 'text', text: refusal }], isError: true };
-        return toContent(await tool.run(addon, args, desktop));
+        try {
+          return toContent(await tool.run(session, args));
+        } catch (err) {
+          if (err instanceof ToolRefusal) return { content: [{ type: 'text', text: err.message }], isError: true };
+          throw err;
+        }
       }
     );
   }

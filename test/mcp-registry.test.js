@@ -41,7 +41,7 @@ test.describe('selecting the tools to offer', () => {
     const desktop = lacking({ accessibility: 'unavailable', keyboard_to_process: 'not_built' });
     const { offered, unserved, waiting } = selectTools(addon, TOOLS, desktop);
     assert.deepStrictEqual(waiting, []);
-    assert.deepStrictEqual(unserved.map((u) => u.name).sort(), ['release', 'snapshot']);
+    assert.deepStrictEqual(unserved.map((u) => u.name).sort(), ['release', 'snapshot', 'wait_for']);
     assert.deepStrictEqual(unserved[0].facilities,
       [{ name: 'accessibility', status: 'unavailable', reason: 'no accessibility here' }]);
     // The global form of type_text still works, so the tool stays.
