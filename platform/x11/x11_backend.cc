@@ -11,6 +11,7 @@
 
 #include "x11/x11_ax.h"
 #include "x11/x11_display.h"
+#include "x11/x11_key_post.h"
 #include "x11/x11_services.h"
 #include "x11/x11_windows.h"
 
@@ -138,18 +139,38 @@ std::optional<bool> X11Security::RequestScreenCaptureAccess() { return true; }
 // An entry point is present when this backend answers the facility it
 // serves (X has no libraries of those names to look in): the window
 // event-mask query and its connection id, translated from the windows'
-// selected X events and input shapes. The per-process posts and event records
-// are absent until keyboard and mouse input to a process are built.
+// selected X events and input shapes; the window-addressed post, which sends
+// keys (mouse events posted that way are not delivered). The event records
+// and process serial numbers have no X counterpart and stay absent.
 bool X11PrivateApi::Lookup(const char* library_path, const char* symbol) {
   if (!library_path || !symbol) return false;
   if (std::strcmp(symbol, "SLSMainConnectionID") == 0 ||
       std::strcmp(symbol, "SLSGetWindowEventMask") == 0) {
     return X11Capable(platform::Facility::kWindowEventMasks).available();
   }
+  // Window-addressed posts: keys by XSendEvent to the window named in the
+  // event's fields (x11_key_post.cc).
+  if (std::strcmp(symbol, "SLEventPostToPid") == 0 ||
+      std::strcmp(symbol, "SLEventSetIntegerValueField") == 0 ||
+      std::strcmp(symbol, "CGEventSetWindowLocation") == 0) {
+    return Dpy() != nullptr;
+  }
   return false;
 }
 
-void X11PrivateApi::EventPostToPid(pid_t, const platform::Event&) {}
+void X11PrivateApi::EventPostToPid(pid_t pid, const platform::Event& event) {
+  // The window the event is stamped with (field 51, else the window under the pointer).
+  uint32_t window = 0;
+  for (uint32_t field : {51u, platform::kFieldMouseEventWindowUnderMousePointer}) {
+    auto it = event.integer_fields.find(field);
+    if (it != event.integer_fields.end() && it->second > 0 && it->second <= UINT32_MAX) {
+      window = static_cast<uint32_t>(it->second);
+      break;
+    }
+  }
+  if (event.type == platform::EventType::kKeyDown || event.type == platform::EventType::kKeyUp)
+    PostKeyToProcess(pid, window, event);
+}
 
 void X11PrivateApi::EventSetIntegerValueField(platform::Event* event, uint32_t field, int64_t value) {
   if (event) event->integer_fields[field] = value;

@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "x11/x11_display.h"
+#include "x11/x11_key_post.h"
 #include "x11/x11_keymap.h"
 #include "x11/x11_services.h"
 
@@ -116,19 +117,6 @@ std::vector<unsigned int> PressMissingModifiers(Display* d, uint64_t flags) {
 
 void Release(Display* d, const std::vector<unsigned int>& keys) {
   for (auto it = keys.rbegin(); it != keys.rend(); ++it) XTestFakeKeyEvent(d, *it, False, CurrentTime);
-}
-
-std::u32string CodePoints(const std::u16string& s) {
-  std::u32string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    }
-    out.push_back(c);
-  }
-  return out;
 }
 
 bool TypeText(Display* d, const std::u16string& text) {
@@ -268,10 +256,13 @@ bool X11Events::Post(platform::EventTap tap, const platform::Event& e) {
   return false;
 }
 
-// Input to one process without activating it is the next step of this
-// backend (XSendEvent to the process's focus window); until then the platform
-// answers that it could not post.
-bool X11Events::PostToPid(pid_t, const platform::Event&) { return false; }
+// Keys to one process go by XSendEvent to its focus window
+// (x11_key_post.cc). Mouse events to a process are not delivered: the
+// platform answers that it could not post them.
+bool X11Events::PostToPid(pid_t pid, const platform::Event& e) {
+  if (e.type == EventType::kKeyDown || e.type == EventType::kKeyUp) return PostKeyToProcess(pid, 0, e);
+  return false;
+}
 
 uint64_t X11Events::CurrentFlags() {
   Display* d = Dpy();

@@ -178,6 +178,19 @@ bool PlanStrokes(Display* d, const std::u32string& text, std::vector<KeyStroke>*
 
 void NoteTyped() { S().last_use = Clock::now(); }
 
+std::u32string CodePoints(const std::u16string& s) {
+  std::u32string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    char32_t c = s[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
 void RestoreKeymapIfIdle() {
   State& s = S();
   std::unique_lock<std::mutex> l(s.mu, std::try_to_lock);

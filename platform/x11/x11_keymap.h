@@ -28,4 +28,7 @@ bool PlanStrokes(Display* d, const std::u32string& text, std::vector<KeyStroke>*
 // Marks the end of a burst of typing (starts the grace period).
 void NoteTyped();
 
+// The code points of a UTF-16 text (an unpaired surrogate stays as it is).
+std::u32string CodePoints(const std::u16string& text);
+
 }  // namespace x11

@@ -1,0 +1,151 @@
+#include "x11/x11_key_post.h"
+
+#include <X11/Xlib.h>
+
+#include <chrono>
+#include <vector>
+
+#include "x11/x11_display.h"
+#include "x11/x11_keymap.h"
+#include "x11/x11_services.h"
+#include "x11/x11_windows.h"
+
+namespace x11 {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a resolved target window is reused: typing posts an event every
+// few milliseconds, and finding the focus window takes several round trips.
+constexpr auto kTargetReuse = std::chrono::milliseconds(500);
+
+// The X state mask for the platform's modifier flags.
+unsigned int StateFor(uint64_t flags) {
+  unsigned int state = 0;
+  if (flags & platform::kFlagMaskShift) state |= ShiftMask;
+  if (flags & (platform::kFlagMaskControl | platform::kFlagMaskCommand)) state |= ControlMask;
+  if (flags & platform::kFlagMaskAlternate) state |= Mod1Mask;
+  return state;
+}
+
+// The last target of this thread (each thread has its own connection).
+struct Target {
+  pid_t pid = 0;
+  uint32_t named = 0;
+  Window window = 0;
+  Clock::time_point at;
+};
+thread_local Target t_target;
+
+bool ClientOfPid(Display* d, Window client, pid_t pid) {
+  return client && WindowPid(d, client) == pid;
+}
+
+// The window keys for `pid` go to when the call names none.
+Window FocusWindowOf(Display* d, pid_t pid) {
+  Window focus = 0;
+  int revert = 0;
+  XGetInputFocus(d, &focus, &revert);
+  // The X focus may sit on a descendant of the client (a toolkit's focus
+  // proxy): keys go to that window itself.
+  if (focus != None && focus != PointerRoot && ClientOfPid(d, FocusClient(d), pid)) return focus;
+  // Otherwise the pid's top-most managed window that is shown; its toolkit
+  // routes the keys to the widget it has focused inside.
+  Window fallback = 0;
+  for (const auto& w : WindowsOfPid(d, pid)) {
+    if (!w.managed) continue;
+    if (w.viewable) return w.client;
+    if (!fallback) fallback = w.client;
+  }
+  return fallback;
+}
+
+Window Resolve(Display* d, pid_t pid, uint32_t named) {
+  Target& t = t_target;
+  if (t.window && t.pid == pid && t.named == named && Clock::now() - t.at < kTargetReuse)
+    return t.window;
+  Window w = 0;
+  if (named) {
+    // A named window must be one of the pid's: keys never go to another
+    // application. The owner is _NET_WM_PID, else the client that created
+    // the window (X-Resource), so a child window counts too.
+    ErrorTrap trap(d);
+    if (ClientOfPid(d, named, pid)) w = named;
+  } else {
+    w = FocusWindowOf(d, pid);
+  }
+  t = Target{pid, named, w, Clock::now()};
+  return w;
+}
+
+void Forget() { t_target = Target{}; }
+
+void AddKey(Display* d, Window w, bool down, unsigned int keycode, unsigned int state,
+            std::vector<XEvent>* out) {
+  XEvent e{};
+  e.xkey.type = down ? KeyPress : KeyRelease;
+  e.xkey.display = d;
+  e.xkey.window = w;
+  e.xkey.root = DefaultRootWindow(d);
+  e.xkey.subwindow = None;
+  e.xkey.time = CurrentTime;
+  e.xkey.x = e.xkey.y = 1;
+  e.xkey.x_root = e.xkey.y_root = 1;
+  e.xkey.state = state;
+  e.xkey.keycode = keycode;
+  e.xkey.same_screen = True;
+  out->push_back(e);
+}
+
+// Sends the events to the client that created `w` (the empty event mask):
+// whatever input it selected, through core or XInput2 events.
+bool Send(Display* d, Window w, std::vector<XEvent>& events) {
+  ErrorTrap trap(d);
+  for (auto& e : events) {
+    if (!XSendEvent(d, w, False, NoEventMask, &e)) return false;
+  }
+  return trap.Check() == 0;
+}
+
+}  // namespace
+
+bool PostKeyToProcess(pid_t pid, uint32_t window, const platform::Event& event) {
+  using platform::EventType;
+  if (pid < 1 || (event.type != EventType::kKeyDown && event.type != EventType::kKeyUp)) return false;
+  bool down = event.type == EventType::kKeyDown;
+  // A Unicode payload is typed whole on the key-down; its key-up adds nothing.
+  if (!down && !event.unicode.empty()) return true;
+  Display* d = Dpy();
+  if (!d) return false;
+  Window w = Resolve(d, pid, window);
+  if (!w) return false;
+  unsigned int state = event.flags_set ? StateFor(event.flags) : 0;
+  std::vector<XEvent> events;
+  bool sent;
+  if (event.unicode.empty()) {
+    unsigned int kc = XKeycodeFor(event.keycode);
+    if (!kc) return false;
+    AddKey(d, w, down, kc, state, &events);
+    sent = Send(d, w, events);
+  } else {
+    // The mapping for characters the layout lacks is the server's, shared
+    // with the global path: plan and send under the same lock, on this
+    // connection, so the clients see the mapping change before the keys.
+    auto lock = LockTyping();
+    std::vector<KeyStroke> strokes;
+    if (!PlanStrokes(d, CodePoints(event.unicode), &strokes)) return false;
+    for (const auto& k : strokes) {
+      unsigned int s = state | (k.shift ? ShiftMask : 0);
+      AddKey(d, w, true, k.keycode, s, &events);
+      AddKey(d, w, false, k.keycode, s, &events);
+    }
+    sent = Send(d, w, events);
+    NoteTyped();
+  }
+  // The window may have gone (BadWindow): look it up afresh next time.
+  if (!sent) Forget();
+  return sent;
+}
+
+}  // namespace x11
