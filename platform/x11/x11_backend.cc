@@ -12,6 +12,7 @@
 #include "x11/x11_ax.h"
 #include "x11/x11_display.h"
 #include "x11/x11_key_post.h"
+#include "x11/x11_pasteboard.h"
 #include "x11/x11_services.h"
 #include "x11/x11_windows.h"
 
@@ -35,6 +36,7 @@ class Backend : public platform::Platform {
   platform::Log& log() override { return log_; }
   platform::Capability Capable(platform::Facility f) override { return X11Capable(f); }
   platform::Facts DesktopFacts() override { return X11Facts(); }
+  platform::Pasteboard& pasteboard() override { return X11PasteboardService(); }
 
  private:
   X11Accessibility ax_;

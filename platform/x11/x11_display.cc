@@ -178,6 +178,10 @@ std::optional<std::string> Text(Display* d, Window w, Atom prop) {
 pid_t WindowPid(Display* d, Window w) {
   if (auto pid = Cardinal(d, w, A(d, "_NET_WM_PID"), XA_CARDINAL); pid && *pid > 0)
     return static_cast<pid_t>(*pid);
+  return ClientPid(d, w);
+}
+
+pid_t ClientPid(Display* d, Window w) {
   // X-Resource names the client that created the window, whatever it claims.
   XResClientIdSpec spec{w, XRES_CLIENT_ID_PID_MASK};
   long count = 0;

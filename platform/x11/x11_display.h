@@ -50,6 +50,8 @@ std::optional<std::string> Bytes(Display* d, Window w, Atom prop);
 
 // The pid that owns a window: _NET_WM_PID, else the X-Resource client id.
 pid_t WindowPid(Display* d, Window w);
+// The pid of the client that created a window (X-Resource); 0 when unknown.
+pid_t ClientPid(Display* d, Window w);
 
 // The process's start time in seconds since 1970 (/proc), 0 when unknown.
 double ProcessStartTime(pid_t pid);
