@@ -117,6 +117,17 @@ test.describe('x11 keyboard input to a process', { skip }, () => {
     assert.strictEqual(activeWindow(), factoryWindow);
   });
 
+  test('the tool server\'s type_text with a pid types into the background editor', async () => {
+    const { TOOLS } = require('../../mcp/tools');
+    python('atspi.py', ['clear', String(editor)]);
+    waitFor(() => editorText(editor) === '', 5000, 'an empty editor');
+    const active = activateFactory();
+    const said = await TOOLS.find((t) => t.name === 'type_text').run(addon, { text: 'via the tool server ж', pid: editor });
+    assert.match(said, new RegExp(`typed the text into pid ${editor}`));
+    assert.strictEqual(waitFor(() => editorText(editor) || null, 5000, 'the text'), 'via the tool server ж');
+    assert.strictEqual(activeWindow(), active);
+  });
+
   test('identity checks refuse a pid that is not the expected application, and post nothing', async () => {
     python('atspi.py', ['clear', String(editor)]);
     waitFor(() => editorText(editor) === '', 5000, 'an empty editor');
