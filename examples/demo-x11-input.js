@@ -4,13 +4,7 @@
 // (the paste chord sent globally), each read back through the editor's
 // accessibility tree.
 
-const flatten = (els, out = []) => {
-  for (const e of els) {
-    out.push(e);
-    flatten(e.children || [], out);
-  }
-  return out;
-};
+const { flatten } = require('./demo-x11-a11y');
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 const activeName = (addon) => (addon.listApplications().find((a) => a.active) || {}).name;
 
