@@ -58,7 +58,7 @@ function startClient(args) {
 
 // Runs tools/paste.js; answers its result, the pids its log names as
 // readers, and exit(), which ends it (and with it whatever it owns).
-async function paste(pid, text) {
+async function paste(pid, text) {  // pid 'offer': only begin
   const file = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'korvo-paste-')), 'text');
   fs.writeFileSync(file, text);
   const child = spawn(process.execPath, [PASTE, String(pid), file], {
@@ -148,6 +148,25 @@ test.describe('x11 provided paste over the CLIPBOARD selection', { skip }, () =>
       manager.stop();
     }
     emptyEditor();
+  });
+
+  test('another owner\'s 310 KiB clipboard is saved by INCR and given back whole', async () => {
+    const big = 'saved by INCR: ж 中 😀 '.repeat(12000);
+    assert.ok(Buffer.byteLength(big) > 310 * 1024);
+    const owner = await paste('offer', big);  // another process of the add-on serves it
+    try {
+      assert.strictEqual(owner.result.begin.ok, true);
+      const begin = addon.pasteboardBeginProvidedPaste('short', 'text');
+      assert.strictEqual(begin.ok, true);
+      await until(() => owner.readers().length > 0, 5000, 'the owner\'s log of the read');
+      assert.deepStrictEqual(owner.readers(), [process.pid], 'our begin read the owner once');
+      assert.strictEqual(addon.pasteboardFinishProvidedPaste(begin.token), true);
+      const got = await readClipboard();
+      assert.strictEqual(got.length, big.length);
+      assert.ok(got === big, 'the restored clipboard is the saved text');
+    } finally {
+      await owner.exit();
+    }
   });
 
   test('another client taking the clipboard finishes the paste: the await says so at once, and finish leaves that client\'s text', async () => {

@@ -7,12 +7,15 @@
 // dispatch, sends the paste chord globally, awaits the read, finishes, and
 // prints {begin, await, finish} as one JSON line. It then stays (still
 // owning whatever the finish restored) until its stdin closes.
+//   node paste.js offer TEXT_FILE
+// Only begins the paste (the clipboard is the offer) and prints {begin}.
 const fs = require('node:fs');
 const { execFileSync } = require('node:child_process');
 
 process.env.KORVO_OZA_PLATFORM = 'x11';
 const addon = require('../../..');
 
+const offerOnly = process.argv[2] === 'offer';
 const pid = Number(process.argv[2]);
 const text = fs.readFileSync(process.argv[3], 'utf8');
 
@@ -23,7 +26,7 @@ const activeWindow = () => {
 
 async function main() {
   const begin = addon.pasteboardBeginProvidedPaste(text, 'text');
-  if (!begin.ok) return { begin };
+  if (!begin.ok || offerOnly) return { begin };
   const win = addon.listWindows(pid)[0].window_id;
   addon.activateApplication(pid);
   for (const end = Date.now() + 5000; activeWindow() !== win && Date.now() < end;) {
