@@ -69,8 +69,8 @@ Window Resolve(Display* d, pid_t pid, uint32_t named) {
   if (named) {
     // A named window must be one of the pid's: keys never go to another
     // application. The owner is _NET_WM_PID, else the client that created
-    // the window (X-Resource), so a child window counts too.
-    ErrorTrap trap(d);
+    // the window (X-Resource), so a child window counts too; a window that
+    // does not exist has neither.
     if (ClientOfPid(d, named, pid)) w = named;
   } else {
     w = FocusWindowOf(d, pid);
