@@ -1,5 +1,6 @@
 #include "x11/x11_key_post.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include <chrono>
@@ -17,8 +18,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How long a resolved target window is reused: typing posts an event every
-// few milliseconds, and finding the focus window takes several round trips.
-constexpr auto kTargetReuse = std::chrono::milliseconds(500);
+// few milliseconds, and finding the focus window takes several round trips
+// (each one slow while the application keeps the server busy). It is looked
+// up again after a pause in the events or after kTargetMaxAge.
+constexpr auto kTargetIdle = std::chrono::milliseconds(500);
+constexpr auto kTargetMaxAge = std::chrono::seconds(2);
 
 // The X state mask for the platform's modifier flags.
 unsigned int StateFor(uint64_t flags) {
@@ -34,12 +38,36 @@ struct Target {
   pid_t pid = 0;
   uint32_t named = 0;
   Window window = 0;
-  Clock::time_point at;
+  Clock::time_point resolved;
+  Clock::time_point used;
 };
 thread_local Target t_target;
 
 bool ClientOfPid(Display* d, Window client, pid_t pid) {
   return client && WindowPid(d, client) == pid;
+}
+
+// The pid's top-most managed window that is shown (else its top-most one),
+// from the window manager's stacking list: a property read per window.
+Window TopMostWindowOf(Display* d, pid_t pid) {
+  Window root = DefaultRootWindow(d);
+  auto stack = Cardinals(d, root, A(d, "_NET_CLIENT_LIST_STACKING"), XA_WINDOW);
+  if (stack.empty()) {
+    // No window manager list: the full window model.
+    for (const auto& w : WindowsOfPid(d, pid))
+      if (w.viewable) return w.client;
+    return 0;
+  }
+  Window fallback = 0;
+  for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
+    Window w = static_cast<Window>(*it);
+    if (WindowPid(d, w) != pid) continue;
+    XWindowAttributes a;
+    ErrorTrap trap(d);
+    if (XGetWindowAttributes(d, w, &a) && !trap.Seen() && a.map_state == IsViewable) return w;
+    if (!fallback) fallback = w;
+  }
+  return fallback;
 }
 
 // The window keys for `pid` go to when the call names none.
@@ -50,21 +78,19 @@ Window FocusWindowOf(Display* d, pid_t pid) {
   // The X focus may sit on a descendant of the client (a toolkit's focus
   // proxy): keys go to that window itself.
   if (focus != None && focus != PointerRoot && ClientOfPid(d, FocusClient(d), pid)) return focus;
-  // Otherwise the pid's top-most managed window that is shown; its toolkit
-  // routes the keys to the widget it has focused inside.
-  Window fallback = 0;
-  for (const auto& w : WindowsOfPid(d, pid)) {
-    if (!w.managed) continue;
-    if (w.viewable) return w.client;
-    if (!fallback) fallback = w.client;
-  }
-  return fallback;
+  // Otherwise the pid's top-most managed window; its toolkit routes the keys
+  // to the widget it has focused inside.
+  return TopMostWindowOf(d, pid);
 }
 
 Window Resolve(Display* d, pid_t pid, uint32_t named) {
   Target& t = t_target;
-  if (t.window && t.pid == pid && t.named == named && Clock::now() - t.at < kTargetReuse)
+  auto now = Clock::now();
+  if (t.window && t.pid == pid && t.named == named && now - t.used < kTargetIdle &&
+      now - t.resolved < kTargetMaxAge) {
+    t.used = now;
     return t.window;
+  }
   Window w = 0;
   if (named) {
     // A named window must be one of the pid's: keys never go to another
@@ -75,7 +101,7 @@ Window Resolve(Display* d, pid_t pid, uint32_t named) {
   } else {
     w = FocusWindowOf(d, pid);
   }
-  t = Target{pid, named, w, Clock::now()};
+  t = Target{pid, named, w, now, now};
   return w;
 }
 
