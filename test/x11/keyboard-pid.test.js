@@ -82,13 +82,12 @@ test.describe('x11 keyboard input to a process', { skip }, () => {
   });
 
   test('the same into a background Qt5 editor', { skip: noQt }, async () => {
-    // FeatherPad keeps one instance per session: a desktop that runs one already is used as it is.
-    let pid = appPid('featherpad');
-    if (!pid) {
-      const qt = spawn('featherpad', [], { env: process.env, stdio: 'ignore' });
-      started.push(qt);
-      pid = qt.pid;
-    }
+    // A process of its own: a plain start would hand its window to a
+    // FeatherPad already running in the session and exit.
+    const qt = spawn('featherpad', ['--standalone'], { env: process.env, stdio: 'ignore' });
+    started.push(qt);
+    const pid = waitFor(() => addon.listApplications().some((a) => a.pid === qt.pid) && qt.pid, 20000,
+      'FeatherPad to map its window');
     await typeAndErase(pid);
   });
 
