@@ -155,7 +155,7 @@ bool X11PrivateApi::Lookup(const char* library_path, const char* symbol) {
   if (std::strcmp(symbol, "SLEventPostToPid") == 0 ||
       std::strcmp(symbol, "SLEventSetIntegerValueField") == 0 ||
       std::strcmp(symbol, "CGEventSetWindowLocation") == 0) {
-    return Dpy() != nullptr;
+    return X11Capable(platform::Facility::kKeyboardToProcess).available();
   }
   return false;
 }

@@ -80,8 +80,10 @@ Capability X11Capable(Facility facility) {
           "per-window frame streams (XComposite, XDamage) are not built yet: the verified window "
           "capture answers null and mirroring panels get no frames");
     case Facility::kKeyboardToProcess:
-      return Capability::NotBuilt(
-          "keys posted to one process (XSendEvent) are not built yet: typing to a pid is refused");
+    case Facility::kPasteboard:
+      // Keys by XSendEvent to the process's focus window; the clipboard as
+      // the CLIPBOARD selection's owner.
+      return d ? Capability::Available() : Capability::Unavailable("the X display does not answer");
     case Facility::kMouseToProcess:
       return Capability::NotBuilt(
           "mouse events posted to one process are not built yet: they answer false");
@@ -89,10 +91,6 @@ Capability X11Capable(Facility facility) {
       return Capability::NotBuilt(
           "clicks into a background window are not built yet: they answer their unavailable "
           "outcome");
-    case Facility::kPasteboard:
-      return Capability::NotBuilt(
-          "the pasteboard over X selections is not built yet: provided pastes fail with "
-          "\"pasteboard_write_failed\"");
     case Facility::kOverlayWindows:
       return Capability::NotBuilt(
           "overlay windows are not built yet: the ghost cursor draws nothing and mirroring panels "

@@ -37,8 +37,8 @@ test.describe('the tool server on the x11 desktop', { skip }, () => {
   test('the desktop is x11; the pid forms it cannot serve are refused before any call', async () => {
     assert.match(s.stderr(), /driving the x11 desktop/);
     assert.match((await s.call('describe_desktop')).text, /^desktop: x11 /);
-    assert.match(await s.call('type_text', { pid: editor, text: 'x' }, { fails: true }),
-      /^type_text with a pid cannot work on this desktop: keyboard_to_process is not built on x11 .*Leave out pid to act through the system on the frontmost application \(activate_app first\)\.$/);
+    assert.match(await s.call('scroll', { pid: editor, x: 10, y: 10, delta: 1, direction: 'down' }, { fails: true }),
+      /^scroll with a pid cannot work on this desktop: mouse_to_process is not built on x11 .*Leave out pid to act through the system on the frontmost application \(activate_app first\)\.$/);
   });
 
   test('mousepad: type, select all and read back; its default snapshot holds the document within 1,200 tokens', async () => {

@@ -21,10 +21,10 @@ const EXPECTED = {
   capture_streams: 'not_built',
   global_keyboard: 'available',
   global_mouse: 'available',
-  keyboard_to_process: 'not_built',
+  keyboard_to_process: 'available',
   mouse_to_process: 'not_built',
   mouse_to_background_window: 'not_built',
-  pasteboard: 'not_built',
+  pasteboard: 'available',
   overlay_windows: 'not_built',
   event_taps: 'not_built',
   event_swallowing: 'unavailable',
@@ -83,7 +83,8 @@ test.describe('the x11 desktop described', opts, () => {
       assert.match((await text('check_permissions', {})).text, /^desktop: x11; accessibility: trusted;/);
       const described = await text('describe_desktop', {});
       assert.match(described.text, /^desktop: x11 \(display=/);
-      assert.match(described.text, /\n- pasteboard: not built: /);
+      assert.match(described.text, /\n- pasteboard: available\n/);
+      assert.match(described.text, /\n- overlay_windows: not built: /);
       // A pid form the desktop lacks is refused before it reaches the add-on.
       const pidForm = TOOLS.find((t) => (t.pidFacilities || []).some((f) => EXPECTED[f] !== 'available'));
       if (pidForm) {
