@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "x11/x11_ax.h"
+#include "x11/x11_capture_stream.h"
 #include "x11/x11_display.h"
 #include "x11/x11_services.h"
 #include "x11/x11_windows.h"
@@ -32,6 +33,7 @@ class Backend : public platform::Platform {
   platform::AppLoop& app_loop() override { return app_loop_; }
   platform::Clock& clock() override { return platform::SystemClock(); }
   platform::Log& log() override { return log_; }
+  platform::ScreenCapture& screen_capture() override { return screen_capture_; }
 
  private:
   X11Accessibility ax_;
@@ -43,6 +45,7 @@ class Backend : public platform::Platform {
   X11PrivateApi private_api_;
   X11AppLoop app_loop_;
   X11Log log_;
+  X11ScreenCapture screen_capture_;
 };
 
 // The connection id the core binds the event-mask query to.
