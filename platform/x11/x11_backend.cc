@@ -3,7 +3,10 @@
 // permission) and the private window-server entries that have an X meaning.
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
+#include <signal.h>
 #include <syslog.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +16,7 @@
 #include "x11/x11_capture_stream.h"
 #include "x11/x11_display.h"
 #include "x11/x11_services.h"
+#include "x11/x11_window_input.h"
 #include "x11/x11_windows.h"
 
 namespace x11 {
@@ -53,6 +57,10 @@ constexpr int32_t kConnectionId = 1;
 // Status codes of the event-mask query: unknown window / wrong connection.
 constexpr int32_t kBadWindow = 1000;
 constexpr int32_t kBadConnection = 1001;
+// "No such process" of the process manager.
+constexpr int32_t kProcessNotFound = -600;
+
+bool ProcessAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
 }  // namespace
 
@@ -137,10 +145,19 @@ std::optional<bool> X11Security::RequestScreenCaptureAccess() { return true; }
 // ---- private window-server entries ----
 
 bool X11PrivateApi::Lookup(const char* library_path, const char* symbol) {
-  if (!library_path || !symbol || std::strcmp(library_path, platform::kSkyLightPath) != 0)
-    return false;
-  return std::strcmp(symbol, "SLSMainConnectionID") == 0 ||
-         std::strcmp(symbol, "SLSGetWindowEventMask") == 0;
+  if (!library_path || !symbol) return false;
+  if (std::strcmp(library_path, platform::kApplicationServicesPath) == 0)
+    return std::strcmp(symbol, "GetProcessForPID") == 0;
+  if (std::strcmp(library_path, platform::kSkyLightPath) != 0) return false;
+  if (std::strcmp(symbol, "SLSMainConnectionID") == 0 ||
+      std::strcmp(symbol, "SLSGetWindowEventMask") == 0)
+    return true;
+  // Window-addressed input (x11_window_input.cc) and its focus session: see
+  // PostEventRecordTo and GetProcessForPid below.
+  return std::strcmp(symbol, "SLEventPostToPid") == 0 ||
+         std::strcmp(symbol, "SLEventSetIntegerValueField") == 0 ||
+         std::strcmp(symbol, "CGEventSetWindowLocation") == 0 ||
+         std::strcmp(symbol, "SLPSPostEventRecordTo") == 0;
 }
 
 void X11PrivateApi::EventPostToPid(pid_t, const platform::Event&) {}
@@ -153,12 +170,35 @@ void X11PrivateApi::EventSetWindowLocation(platform::Event* event, platform::Poi
   if (event) event->window_location = window_local;
 }
 
-int32_t X11PrivateApi::PostEventRecordTo(const platform::ProcessSerialNumber&,
-                                         const std::array<uint8_t, 248>&) {
-  return -1;
+platform::WindowEventDelivery X11PrivateApi::EventPostToWindow(pid_t pid, const platform::Event& event) {
+  switch (event.type) {
+    case platform::EventType::kKeyDown:
+    case platform::EventType::kKeyUp:
+    case platform::EventType::kFlagsChanged:
+      EventPostToPid(pid, event);
+      return platform::WindowEventDelivery::kPosted;
+    default:
+      return PostWindowMouseEvent(pid, event);
+  }
 }
 
-int32_t X11PrivateApi::GetProcessForPid(pid_t, platform::ProcessSerialNumber*) { return -600; }
+// A window focus record tells a process that its window has the keyboard.
+// Window-addressed input on X11 needs no focus (accessible actions and core
+// events reach a background window as it is), and a synthetic FocusIn would
+// make the application believe it has the keyboard when it has not: the
+// record is accepted and nothing is sent.
+int32_t X11PrivateApi::PostEventRecordTo(const platform::ProcessSerialNumber& psn,
+                                         const std::array<uint8_t, 248>&) {
+  return ProcessAlive(static_cast<pid_t>(psn.low)) ? 0 : kProcessNotFound;
+}
+
+// Processes have no serial numbers on X11: the pid stands for one while the
+// process lives.
+int32_t X11PrivateApi::GetProcessForPid(pid_t pid, platform::ProcessSerialNumber* psn) {
+  if (!ProcessAlive(pid)) return kProcessNotFound;
+  if (psn) *psn = {0, static_cast<uint32_t>(pid)};
+  return 0;
+}
 
 int32_t X11PrivateApi::MainConnectionId() { return Dpy() ? kConnectionId : 0; }
 
