@@ -1,7 +1,6 @@
 #include "x11/x11_capture_stream.h"
 
 #include <X11/extensions/Xdamage.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <chrono>
@@ -232,7 +231,15 @@ class X11Stream : public platform::CaptureStream, public std::enable_shared_from
     auto last_sent = Clock::now();
     const size_t bytes = static_cast<size_t>(config_.width) * config_.height * 4;
     while (!Stopped()) {
-      while (XPending(d) > 0) {
+      // Once per turn: what arrived since (damage, configure, destroy). The
+      // thread sleeps between turns instead of waking for each event: a
+      // frame costs one wake-up and the read's round trip.
+      XEventsQueued(d, QueuedAfterReading);
+      if (Dpy() != d) {
+        StopWithError(kCaptureErrorNoSource);  // the server went away
+        return;
+      }
+      while (XQLength(d) > 0) {
         XEvent e;
         XNextEvent(d, &e);
         if (e.type == damage_notify) {
@@ -273,10 +280,9 @@ class X11Stream : public platform::CaptureStream, public std::enable_shared_from
           last_sent = now;
         }
       }
-      if (XPending(d) > 0) continue;
-      const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now());
-      pollfd p{ConnectionNumber(d), POLLIN, 0};
-      poll(&p, 1, static_cast<int>(std::clamp<int64_t>(wait.count(), 0, 16)));
+      if (XQLength(d) > 0) continue;
+      XFlush(d);
+      std::this_thread::sleep_until(next);
     }
   }
 

@@ -150,8 +150,17 @@ Delivery Complete(const PendingPress& p, double x, double y) {
                                             {int32_t(std::lround(x)), int32_t(std::lround(y)), uint32_t{0}})};
   atspi::RunFor(*e->app, &at, timeout);
   if (!at[0].ok()) return Delivery::kUndeliverable;
-  const int64_t offset = at[0].reply.at(0).Int(-1);
-  if (offset < 0) return Delivery::kUndeliverable;
+  int64_t offset = at[0].reply.at(0).Int(-1);
+  if (offset < 0) {
+    // No character there (Qt answers so below the last line, and for an
+    // empty text): the caret goes to the end, as a click there puts it.
+    std::vector<atspi::Call> count{atspi::GetProperty(e->app->bus, e->path, "org.a11y.atspi.Text",
+                                                      "CharacterCount")};
+    atspi::RunFor(*e->app, &count, timeout);
+    if (!count[0].ok()) return Delivery::kUndeliverable;
+    offset = count[0].reply.at(0).Int(-1);
+    if (offset < 0) return Delivery::kUndeliverable;
+  }
   std::vector<atspi::Call> set{atspi::Method(e->app->bus, e->path, "org.a11y.atspi.Text",
                                              "SetCaretOffset", {int32_t(offset)})};
   atspi::RunFor(*e->app, &set, timeout);
