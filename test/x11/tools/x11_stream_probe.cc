@@ -8,6 +8,10 @@
 //      "first_matches_image":bool|null}
 //     where first_matches_image compares the first complete frame with the
 //     one-call window image, pixel for pixel (at the window's size only).
+//   x11_stream_probe shot WINDOW_ID WIDTH HEIGHT [keep]
+//     one screenshot of the window stretched (or, with "keep", fitted) into
+//     WIDTH x HEIGHT: {"error":code,"width":..,"height":..,"opaque":n,"matches_image":bool}
+//     (matches_image: equal to the window image, at the window's size only).
 //   x11_stream_probe image WINDOW_ID N
 //     prints {"cpu_ms":..} the process CPU time of one window image (median of N).
 #include <time.h>
@@ -144,6 +148,44 @@ int Stream(uint32_t id, double seconds, int64_t w, int64_t h) {
   return 0;
 }
 
+int Shot(uint32_t id, int64_t w, int64_t h, bool keep) {
+  auto& sc = platform::Get().screen_capture();
+  platform::ShareableWindow window;
+  window.window_id = id;
+  platform::ContentFilter filter;
+  if (!sc.CreateDesktopIndependentWindowFilter(window, &filter)) {
+    printf("{\"error\":null}\n");
+    return 1;
+  }
+  platform::ScreenshotConfiguration config;
+  config.width = w;
+  config.height = h;
+  config.preserves_aspect_ratio = keep;
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false;
+  platform::Image shot;
+  int64_t error = 0;
+  sc.CaptureScreenshot(filter, config, [&](platform::Image image, int64_t code) {
+    std::lock_guard<std::mutex> l(mu);
+    shot = std::move(image);
+    error = code;
+    done = true;
+    cv.notify_all();
+  });
+  std::unique_lock<std::mutex> l(mu);
+  cv.wait_for(l, std::chrono::seconds(5), [&] { return done; });
+  int opaque = 0;
+  for (size_t i = 0; shot && i < shot->rgba.size(); i += 4) opaque += shot->rgba[i + 3] == 255;
+  platform::Image img = platform::Get().windows().CreateSingleWindowImage(id);
+  const bool matches = shot && img && shot->width == img->width && shot->height == img->height &&
+                       shot->rgba == img->rgba;
+  printf("{\"error\":%lld,\"width\":%d,\"height\":%d,\"opaque\":%d,\"matches_image\":%s}\n",
+         static_cast<long long>(error), shot ? shot->width : 0, shot ? shot->height : 0, opaque,
+         matches ? "true" : "false");
+  return 0;
+}
+
 int Image(uint32_t id, int repeat) {
   auto& ws = platform::Get().windows();
   std::vector<double> cpu;
@@ -170,8 +212,12 @@ int main(int argc, char** argv) {
     return Stream(static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)), std::atof(argv[3]),
                   argc > 5 ? std::atoll(argv[4]) : 0, argc > 5 ? std::atoll(argv[5]) : 0);
   }
+  if (cmd == "shot" && argc >= 5) {
+    return Shot(static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)), std::atoll(argv[3]),
+                std::atoll(argv[4]), argc > 5 && std::string(argv[5]) == "keep");
+  }
   if (cmd == "image" && argc >= 4)
     return Image(static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)), std::atoi(argv[3]));
-  fprintf(stderr, "usage: x11_stream_probe stream WINDOW_ID SECONDS [WIDTH HEIGHT] | image WINDOW_ID N\n");
+  fprintf(stderr, "usage: x11_stream_probe stream WINDOW_ID SECONDS [WIDTH HEIGHT] | shot WINDOW_ID W H [keep] | image WINDOW_ID N\n");
   return 2;
 }
