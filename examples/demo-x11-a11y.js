@@ -75,4 +75,4 @@ async function run(addon, apps) {
   addon.ackCaptureEpoch(factory.pid, fsnap.capture_epoch);
 }
 
-module.exports = { run };
+module.exports = { run, flatten };

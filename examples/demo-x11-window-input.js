@@ -6,13 +6,7 @@
 const fs = require('node:fs');
 const path = require('node:path');
 
-const flatten = (els, out = []) => {
-  for (const e of els) {
-    out.push(e);
-    flatten(e.children || [], out);
-  }
-  return out;
-};
+const { flatten } = require('./demo-x11-a11y');
 
 async function clickBackgroundCheckBox(addon, editor, factory) {
   console.log('\n== click a check box in a background window ==');

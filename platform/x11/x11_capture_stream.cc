@@ -76,99 +76,32 @@ class CaptureThread {
   std::deque<std::function<void()>> queue_;
 };
 
-// A frame's pixels: a buffer of the stream's pool, handed back when the last
-// holder lets go.
-class X11PixelBuffer : public platform::PixelBuffer {
- public:
-  X11PixelBuffer(std::shared_ptr<FrameBuffer> buffer, size_t w, size_t h)
-      : buffer_(std::move(buffer)), w_(w), h_(h) {}
-  uint32_t PixelFormat() const override { return platform::kPixelFormat32BGRA; }
-  bool LockReadOnly() override {
-    std::lock_guard<std::mutex> l(mu_);
-    ++locks_;
-    return true;
-  }
-  void Unlock() override {
-    std::lock_guard<std::mutex> l(mu_);
-    if (locks_ > 0) --locks_;
-  }
-  size_t Width() const override { return w_; }
-  size_t Height() const override { return h_; }
-  size_t BytesPerRow() const override { return w_ * 4; }
-  const uint8_t* BaseAddress() const override {
-    std::lock_guard<std::mutex> l(mu_);
-    return locks_ > 0 ? buffer_->data : nullptr;
-  }
-
- private:
-  std::shared_ptr<FrameBuffer> buffer_;
-  size_t w_, h_;
-  mutable std::mutex mu_;
-  int locks_ = 0;
-};
-
 class X11Stream : public platform::CaptureStream, public std::enable_shared_from_this<X11Stream> {
  public:
   X11Stream(const platform::ContentFilter& filter, const platform::StreamConfiguration& config,
             std::weak_ptr<platform::StreamOutput> delegate)
-      : window_(filter.window_id), config_(config), delegate_(std::move(delegate)) {}
+      : window_(filter.window_id), config_(config), outputs_(std::move(delegate)) {}
 
   bool AddScreenOutput(std::shared_ptr<platform::StreamOutput> output,
                        const std::string&) override {
-    std::lock_guard<std::mutex> l(mu_);
-    if (!output || stopped_) return false;
-    output_ = std::move(output);
-    return true;
+    return outputs_.Add(std::move(output));
   }
 
   void StartCapture(platform::StreamCompletion completion) override {
-    {
-      std::lock_guard<std::mutex> l(mu_);
-      if (started_ || stopped_) {
-        if (completion) completion(kCaptureErrorInvalidParameter);
-        return;
-      }
-      started_ = true;
+    if (!outputs_.BeginStart()) {
+      if (completion) completion(kCaptureErrorInvalidParameter);
+      return;
     }
     auto self = shared_from_this();
     std::thread([self, completion] { self->Run(completion); }).detach();
   }
 
   void StopCapture(platform::StreamCompletion completion) override {
-    {
-      std::lock_guard<std::mutex> l(mu_);
-      stopped_ = true;
-      output_.reset();
-    }
+    outputs_.Stop();
     if (completion) completion(0);
   }
 
  private:
-  bool Stopped() {
-    std::lock_guard<std::mutex> l(mu_);
-    return stopped_;
-  }
-
-  void StopWithError(int64_t code) {
-    {
-      std::lock_guard<std::mutex> l(mu_);
-      if (stopped_) return;
-      stopped_ = true;
-      output_.reset();
-    }
-    if (auto d = delegate_.lock()) d->DidStopWithError(code);
-  }
-
-  void Deliver(platform::SampleBuffer sample) {
-    std::shared_ptr<platform::StreamOutput> output;
-    {
-      std::lock_guard<std::mutex> l(mu_);
-      if (stopped_) return;
-      output = output_;
-    }
-    if (output) output->DidOutputSampleBuffer(sample, platform::StreamOutputType::kScreen);
-  }
-
   // A buffer nobody holds any more, or a new one while the pool is small.
   std::shared_ptr<FrameBuffer> FreeBuffer(Display* d, size_t bytes) {
     for (auto& b : pool_)
@@ -217,11 +150,7 @@ class X11Stream : public platform::CaptureStream, public std::enable_shared_from
   }
 
   void Fail(const platform::StreamCompletion& completion, int64_t code) {
-    {
-      std::lock_guard<std::mutex> l(mu_);
-      stopped_ = true;
-      output_.reset();
-    }
+    outputs_.Stop();
     if (completion) completion(code);
   }
 
@@ -230,13 +159,13 @@ class X11Stream : public platform::CaptureStream, public std::enable_shared_from
     auto next = Clock::now();
     auto last_sent = Clock::now();
     const size_t bytes = static_cast<size_t>(config_.width) * config_.height * 4;
-    while (!Stopped()) {
+    while (!outputs_.Stopped()) {
       // Once per turn: what arrived since (damage, configure, destroy). The
       // thread sleeps between turns instead of waking for each event: a
       // frame costs one wake-up and the read's round trip.
       XEventsQueued(d, QueuedAfterReading);
       if (Dpy() != d) {
-        StopWithError(kCaptureErrorNoSource);  // the server went away
+        outputs_.StopWithError(kCaptureErrorNoSource);  // the server went away
         return;
       }
       while (XQLength(d) > 0) {
@@ -246,12 +175,12 @@ class X11Stream : public platform::CaptureStream, public std::enable_shared_from
           damaged = true;
         } else if ((e.type == DestroyNotify && e.xdestroywindow.window == window_) ||
                    (e.type == UnmapNotify && e.xunmap.window == window_)) {
-          StopWithError(kCaptureErrorNoSource);
+          outputs_.StopWithError(kCaptureErrorNoSource);
           return;
         } else if (e.type == ConfigureNotify || e.type == ReparentNotify || e.type == MapNotify) {
           // A new size is a new pixmap; a move changes where the content lies.
           if (!frames->Refresh()) {
-            StopWithError(kCaptureErrorNoSource);
+            outputs_.StopWithError(kCaptureErrorNoSource);
             return;
           }
           damaged = true;
@@ -268,7 +197,7 @@ class X11Stream : public platform::CaptureStream, public std::enable_shared_from
               // Gone between the event and the read: the next event says so.
               XSync(d, False);
               if (!frames->Refresh()) {
-                StopWithError(kCaptureErrorNoSource);
+                outputs_.StopWithError(kCaptureErrorNoSource);
                 return;
               }
               damaged = true;
@@ -301,9 +230,10 @@ class X11Stream : public platform::CaptureStream, public std::enable_shared_from
     platform::SampleBuffer sample;
     sample.valid = true;
     sample.attachments = platform::Array{platform::Value(std::move(info))};
-    sample.image_buffer = std::make_shared<X11PixelBuffer>(std::move(buffer), config_.width,
-                                                           config_.height);
-    Deliver(std::move(sample));
+    const uint8_t* pixels = buffer->data;
+    sample.image_buffer = std::make_shared<platform::OwnedPixelBuffer>(
+        config_.width, config_.height, pixels, std::move(buffer));
+    outputs_.Deliver(sample);
     return true;
   }
 
@@ -314,17 +244,13 @@ class X11Stream : public platform::CaptureStream, public std::enable_shared_from
     platform::SampleBuffer sample;
     sample.valid = true;
     sample.attachments = platform::Array{platform::Value(std::move(info))};
-    Deliver(std::move(sample));
+    outputs_.Deliver(sample);
   }
 
   const uint32_t window_;
   const platform::StreamConfiguration config_;
-  const std::weak_ptr<platform::StreamOutput> delegate_;
+  platform::StreamOutputs outputs_;
   std::vector<std::shared_ptr<FrameBuffer>> pool_;  // stream thread only
-  std::mutex mu_;
-  std::shared_ptr<platform::StreamOutput> output_;
-  bool started_ = false;
-  bool stopped_ = false;
 };
 
 // The screenshot's layout: the source rectangle (all of the window unless

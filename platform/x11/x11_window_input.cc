@@ -233,36 +233,27 @@ Delivery SendCore(Display* d, Window client, int type, unsigned int button, unsi
   if (!XTranslateCoordinates(d, DefaultRootWindow(d), receiver, x, y, &lx, &ly, &unused))
     return Delivery::kUndeliverable;
   XEvent ev{};
+  // The fields motion and button events share.
+  auto address = [&](auto& e) {
+    e.type = type;
+    e.display = d;
+    e.window = receiver;
+    e.root = DefaultRootWindow(d);
+    e.subwindow = child;
+    e.time = CurrentTime;
+    e.x = lx;
+    e.y = ly;
+    e.x_root = x;
+    e.y_root = y;
+    e.state = state;
+    e.same_screen = True;
+  };
   if (type == MotionNotify) {
-    XMotionEvent& m = ev.xmotion;
-    m.type = MotionNotify;
-    m.display = d;
-    m.window = receiver;
-    m.root = DefaultRootWindow(d);
-    m.subwindow = child;
-    m.time = CurrentTime;
-    m.x = lx;
-    m.y = ly;
-    m.x_root = x;
-    m.y_root = y;
-    m.state = state;
-    m.is_hint = NotifyNormal;
-    m.same_screen = True;
+    address(ev.xmotion);
+    ev.xmotion.is_hint = NotifyNormal;
   } else {
-    XButtonEvent& b = ev.xbutton;
-    b.type = type;
-    b.display = d;
-    b.window = receiver;
-    b.root = DefaultRootWindow(d);
-    b.subwindow = child;
-    b.time = CurrentTime;
-    b.x = lx;
-    b.y = ly;
-    b.x_root = x;
-    b.y_root = y;
-    b.state = state;
-    b.button = button;
-    b.same_screen = True;
+    address(ev.xbutton);
+    ev.xbutton.button = button;
   }
   ErrorTrap trap(d);
   const bool sent = XSendEvent(d, receiver, False, mask, &ev) != 0;

@@ -97,15 +97,19 @@ struct Recorder : platform::StreamOutput {
   }
 };
 
-int Stream(uint32_t id, double seconds, int64_t w, int64_t h) {
-  auto& sc = platform::Get().screen_capture();
+// The filter of one window, as the core makes it from the shareable content.
+bool FilterFor(uint32_t id, platform::ContentFilter* filter) {
   platform::ShareableWindow window;
   window.window_id = id;
+  if (platform::Get().screen_capture().CreateDesktopIndependentWindowFilter(window, filter)) return true;
+  printf("{\"error\":\"no filter\"}\n");
+  return false;
+}
+
+int Stream(uint32_t id, double seconds, int64_t w, int64_t h) {
+  auto& sc = platform::Get().screen_capture();
   platform::ContentFilter filter;
-  if (!sc.CreateDesktopIndependentWindowFilter(window, &filter)) {
-    printf("{\"start\":null,\"error\":\"no filter\"}\n");
-    return 1;
-  }
+  if (!FilterFor(id, &filter)) return 1;
   platform::StreamConfiguration config;
   config.width = w > 0 ? w : static_cast<int64_t>(filter.content_rect.width);
   config.height = h > 0 ? h : static_cast<int64_t>(filter.content_rect.height);
@@ -150,13 +154,8 @@ int Stream(uint32_t id, double seconds, int64_t w, int64_t h) {
 
 int Shot(uint32_t id, int64_t w, int64_t h, bool keep) {
   auto& sc = platform::Get().screen_capture();
-  platform::ShareableWindow window;
-  window.window_id = id;
   platform::ContentFilter filter;
-  if (!sc.CreateDesktopIndependentWindowFilter(window, &filter)) {
-    printf("{\"error\":null}\n");
-    return 1;
-  }
+  if (!FilterFor(id, &filter)) return 1;
   platform::ScreenshotConfiguration config;
   config.width = w;
   config.height = h;
