@@ -303,15 +303,12 @@ platform::WindowEventDelivery PostWindowMouseEvent(pid_t pid, const platform::Ev
   const unsigned int mods = ModifierState(e.flags);
 
   if (phase == Phase::kDown) {
-    std::lock_guard<std::mutex> l(g_pending_mu);
-    g_pending->reset();
     // Modifiers have no accessible meaning: such presses go as core events.
-    if (mods == 0) {
-      if (auto target = AccessibleTarget(pid, *window, button, x, y)) {
-        *g_pending = std::move(target);
-        return Delivery::kPosted;  // the release decides
-      }
-    }
+    std::optional<PendingPress> target;
+    if (mods == 0) target = AccessibleTarget(pid, *window, button, x, y);
+    std::lock_guard<std::mutex> l(g_pending_mu);
+    *g_pending = std::move(target);
+    if (*g_pending) return Delivery::kPosted;  // the release decides
   } else if (phase == Phase::kUp) {
     std::optional<PendingPress> pending;
     {
