@@ -29,7 +29,7 @@ test.describe('x11 capture streams', { skip }, () => {
   test.after(() => started.forEach((c) => c.exitCode === null && c.kill('SIGKILL')));
 
   // The editor draws no blinking caret while the factory is active.
-  function quietEditor() {
+  async function quietEditor() {
     assert.ok(addon.activateApplication(factory));
     const [fw] = addon.listWindows(factory);
     waitFor(() => activeWindow() === fw.window_id, 5000, 'the factory to be active');
@@ -42,11 +42,21 @@ test.describe('x11 capture streams', { skip }, () => {
     run('xdotool', ['windowraise', String(w.window_id)]);
     const topNormal = () => addon.screenCaptureProbeWindows().find((p) => p.layer === 0 && p.onScreen);
     waitFor(() => topNormal().windowId === w.window_id, 5000, 'the editor to be the top window');
+    // A window moved off the editor can start a fade (GTK's overlay scroll
+    // bar shows and fades out over about a second): until two reads 100 ms
+    // apart agree, at most 4 s.
+    let prev = addon.captureWindowImage(w.window_id, 'png').data;
+    for (let i = 0; i < 40; i++) {
+      await new Promise((r) => setTimeout(r, 100));
+      const cur = addon.captureWindowImage(w.window_id, 'png').data;
+      if (cur === prev) break;
+      prev = cur;
+    }
     return w;
   }
 
   test('a verified capture of the editor is xwd of its frame cut to the window bounds, pixel for pixel', async () => {
-    const w = quietEditor();
+    const w = await quietEditor();
     const bundle = addon.applicationInfo(editor).bundle_id;
     const capture = () => addon.captureWindowImageVerifiedAsync(w.window_id, editor, bundle, 'png');
     const frame = frameOf(w.window_id);
@@ -77,8 +87,8 @@ test.describe('x11 capture streams', { skip }, () => {
     assert.ok(await addon.captureWindowImageVerifiedAsync(w.window_id, editor, bundle));
   });
 
-  test('a stream of a still window sends one complete frame equal to the window image, then idle frames', () => {
-    const w = quietEditor();
+  test('a stream of a still window sends one complete frame equal to the window image, then idle frames', async () => {
+    const w = await quietEditor();
     const r = probe('stream', w.window_id, 1.2);
     assert.strictEqual(r.start, 0);
     assert.ok(r.complete >= 1, JSON.stringify(r));
