@@ -10,6 +10,9 @@ platform::PrivateApi& Api() { return platform::Get().private_api(); }
 
 // Trampolines into the backend for entries the lookup found.
 void PostToPid(pid_t pid, const platform::Event& event) { Api().EventPostToPid(pid, event); }
+platform::WindowEventDelivery PostToWindow(pid_t pid, const platform::Event& event) {
+  return Api().EventPostToWindow(pid, event);
+}
 void SetIntegerValueField(platform::Event* event, uint32_t field, int64_t value) {
   Api().EventSetIntegerValueField(event, field, value);
 }
@@ -47,6 +50,7 @@ const SkyLightEventFunctions& SkyLightEvents() {
   std::call_once(once, [] {
     const char* sl = platform::kSkyLightPath;
     Bind(sl, "SLEventPostToPid", &PostToPid, &table.post_to_pid, &table.absent);
+    if (table.post_to_pid) table.post_to_window = &PostToWindow;
     Bind(sl, "SLEventSetIntegerValueField", &SetIntegerValueField,
          &table.set_integer_value_field, &table.absent);
     Bind(sl, "CGEventSetWindowLocation", &SetWindowLocation, &table.set_window_location,

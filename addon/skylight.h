@@ -19,6 +19,9 @@ namespace addon {
 // Event posting entries (keyboard to a window, background window input).
 struct SkyLightEventFunctions {
   void (*post_to_pid)(pid_t pid, const platform::Event& event) = nullptr;           // SLEventPostToPid
+  // The same entry for window-addressed events, answering what is known of
+  // the delivery (bound with post_to_pid).
+  platform::WindowEventDelivery (*post_to_window)(pid_t pid, const platform::Event& event) = nullptr;
   void (*set_integer_value_field)(platform::Event* event, uint32_t field,
                                   int64_t value) = nullptr;                         // SLEventSetIntegerValueField
   void (*set_window_location)(platform::Event* event, platform::Point p) = nullptr;  // CGEventSetWindowLocation

@@ -5,9 +5,10 @@
 // typed characters with the core's pacing against the sum of its pauses, and
 // captures of real applications (a synthetic GTK3 window of 1,007 objects,
 // the editor, gedit, gnumeric, a Qt5 editor) against a walk asking the same facts one
-// call at a time, with the core's share of the capture beside it, and
+// call at a time, with the core's share of the capture beside it,
 // captureAppAsync of the synthetic window, gedit and gnumeric against their floor: the
-// same capture's calls sent at once on one connection.
+// same capture's calls sent at once on one connection, and a capture stream
+// of a repainting window against one-shot images of it.
 // Everything runs in child processes: this process keeps the simulated
 // desktop the other benchmarks use.
 const fs = require('fs');
@@ -121,6 +122,41 @@ function captureRows(env, pid, label) {
   ];
 }
 
+// A capture stream of a window that draws on every frame, at the window's
+// size, against one-shot window images of the same window (process CPU time
+// of the probe: what the add-on's process pays).
+function streamRows(env) {
+  const app = spawn('/usr/bin/python3', [path.join(ROOT, 'test', 'x11', 'tools', 'repaint_app.py'),
+    'korvo-bench-stream', '1024', '700'], { env, stdio: 'ignore' });
+  try {
+    let id = '';
+    const end = Date.now() + 20000;
+    while (!id) {
+      const r = spawnSync('xdotool', ['search', '--onlyvisible', '--pid', String(app.pid)], { env, encoding: 'utf8' });
+      id = r.status === 0 ? r.stdout.trim().split('\n')[0] : '';
+      if (!id && Date.now() > end) throw new Error('the repainting window never showed');
+      if (!id) Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 100);
+    }
+    const probe = (...args) => JSON.parse(execFileSync(path.join(BUILD, 'x11_stream_probe'), args,
+      { env, encoding: 'utf8', timeout: 60000 }));
+    const stream = probe('stream', id, '5');
+    const image = probe('image', id, '41');
+    return [
+      {
+        name: `x11 window stream ${stream.width}x${stream.height} while it repaints`,
+        value: stream.fps, unit: 'fps', reference: '30 fps', ratio: stream.fps / 30, target: '>= 1',
+      },
+      {
+        name: 'x11 window stream: CPU per frame',
+        value: stream.cpu_ms_per_frame, unit: 'ms', reference: `one-shot window image ${image.cpu_ms.toFixed(3)} ms CPU`,
+        ratio: stream.cpu_ms_per_frame / image.cpu_ms, target: '<= 0.5',
+      },
+    ];
+  } finally {
+    app.kill('SIGKILL');
+  }
+}
+
 async function run() {
   const desktop = startDesktop();
   try {
@@ -164,8 +200,10 @@ async function run() {
     } finally {
       qt.stop();
     }
+    const streams = streamRows(env);
     return [
       ...captures,
+      ...streams,
       {
         name: `x11 window image ${frame.width}x${frame.height} (composite + MIT-SHM + RGBA)`,
         value: frame.capture_ms, unit: 'ms', reference: `PNG encode of it ${frame.encode_ms.toFixed(2)} ms`,

@@ -166,6 +166,7 @@ async function mainX11() {
 
   await require('./demo-x11-a11y').run(addon, apps);
   await require('./demo-x11-input').run(addon, apps);
+  await require('./demo-x11-window-input').run(addon, apps);
 
   heading('window capture');
   if (!shown) {

@@ -15,7 +15,8 @@ X11_PACKAGES=(libx11-dev libxext-dev libxtst-dev libxrandr-dev libxcomposite-dev
   xvfb xauth xfonts-base dbus at-spi2-core libatk-adaptor openbox mousepad gtk-3-examples
   x11-utils x11-xserver-utils x11-apps xdotool python3-pyatspi gir1.2-atspi-2.0 python3-xlib
   libatspi2.0-dev featherpad python3-gi gir1.2-gtk-3.0
-  gedit galculator gnome-calculator kcalc firefox-esr gir1.2-gtk-4.0 gnumeric)
+  gedit galculator gnome-calculator kcalc firefox-esr gir1.2-gtk-4.0 gnumeric
+  libxdamage-dev libxrender-dev xterm)
 
 missing=()
 for p in "${APT_PACKAGES[@]}" "${X11_PACKAGES[@]}"; do

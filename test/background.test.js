@@ -104,6 +104,21 @@ test.describe('a click into a background window', () => {
     assert.strictEqual(sim.frontmost(), 501);
   });
 
+  test('events the window server could not deliver make the operation fail, never a reported click', async () => {
+    sim.injectFault({ op: 'EventPostToPid', pid: PID, error: -1, count: -1 });
+    assert.strictEqual(await addon.clickToWindowAsync(...TARGET, ...AUTOSAVE, 'left', 1, ''), false);
+    assert.strictEqual(sim.element('settings.autosave').value, 1);
+    assert.deepStrictEqual(await addon.mouseDownToWindowDetailedAsync(...TARGET, ...AUTOSAVE, 'left'),
+      { ok: false, delivery_state: 'definitely_unsent', reason: 'action_failed' });
+    assert.strictEqual(await addon.moveToWindowAsync(...TARGET, ...AUTOSAVE), false);
+    assert.strictEqual(await addon.scrollToWindowAsync(...TARGET, ...AUTOSAVE, 3, 'down'), false);
+    assert.strictEqual(await addon.dragToWindowAsync(...TARGET, ...AUTOSAVE, 620, 290, 'left', ''), false);
+    // Delivered again: the same click runs the control.
+    sim.clearFaults();
+    assert.strictEqual(await addon.clickToWindowAsync(...TARGET, ...AUTOSAVE, 'left', 1, ''), true);
+    assert.strictEqual(sim.element('settings.autosave').value, 0);
+  });
+
   test('out-of-range arguments fail before anything is posted', async () => {
     assert.strictEqual(await addon.scrollToWindowAsync(...TARGET, 500, 300, 0, 'up'), true);
     assert.strictEqual(await addon.scrollToWindowAsync(...TARGET, 500, 300, 101, 'up'), false);

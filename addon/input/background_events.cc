@@ -88,6 +88,10 @@ int64_t SteadyNsModulo() {
   return ns % 1000000000LL;
 }
 
+bool Reached(platform::WindowEventDelivery d) {
+  return d != platform::WindowEventDelivery::kUndeliverable;
+}
+
 bool PostClick(const BackgroundMouseOp& op, const WindowTarget& t, const MouseButton& button) {
   const uint64_t flags = ModifierFlags(op.modifiers);
   const int64_t c = button.number;
@@ -99,6 +103,8 @@ bool PostClick(const BackgroundMouseOp& op, const WindowTarget& t, const MouseBu
   for (PreparedMousePair& pair : pairs) {
     if (!pair.Prepare(button, op.point, flags)) return false;
   }
+  // The move and the primer prepare the process; only the presses at the
+  // point decide whether the click reached anything.
   SkyLightPostToWindow(HidEvent(platform::EventType::kMouseMoved, op.point, 0), t, op.point, 0, 2, c,
                        time);
   PublishGhostMove(op, t, op.point);
@@ -110,9 +116,10 @@ bool PostClick(const BackgroundMouseOp& op, const WindowTarget& t, const MouseBu
   SkyLightPostToWindow(primer.up, t, {-1, -1}, 1, 2, c, time);
   PauseMs(kPrimerPauseMs);
   for (int k = 1; k <= clicks; ++k) {
-    SkyLightPostToWindow(pairs[k - 1].down, t, op.point, k, 3, c, time);
+    // A press nothing can receive ends the click: it is not reported as made.
+    if (!Reached(SkyLightPostToWindow(pairs[k - 1].down, t, op.point, k, 3, c, time))) return false;
     PauseMs(kPairPauseMs);
-    SkyLightPostToWindow(pairs[k - 1].up, t, op.point, k, 3, c, time);
+    if (!Reached(SkyLightPostToWindow(pairs[k - 1].up, t, op.point, k, 3, c, time))) return false;
     if (k < clicks) PauseMs(kBetweenClicksMs);
   }
   PublishGhostClick(op, t, op.point);
@@ -126,17 +133,18 @@ bool PostDrag(const BackgroundMouseOp& op, const WindowTarget& t, const MouseBut
   if (!pair.Prepare(button, op.point, flags)) return false;
   SkyLightPostToWindow(HidEvent(platform::EventType::kMouseMoved, op.point, 0), t, op.point, 0, 2, c, 0);
   PublishGhostMove(op, t, op.point);
-  SkyLightPostToWindow(pair.down, t, op.point, 1, 3, c, 0);
+  if (!Reached(SkyLightPostToWindow(pair.down, t, op.point, 1, 3, c, 0))) return false;
+  bool reached = true;
   platform::Point last = op.point;
-  for (int i = 1; i <= kDragSteps; ++i) {
+  for (int i = 1; i <= kDragSteps && reached; ++i) {
     last = DragStepPoint(op.point, op.to, i);
-    SkyLightPostToWindow(HidEvent(button.dragged, last, flags), t, last, 1, 3, c, 0);
+    reached = Reached(SkyLightPostToWindow(HidEvent(button.dragged, last, flags), t, last, 1, 3, c, 0));
     PublishGhostMove(op, t, last);
     PauseMs(kDragStepMs);
   }
+  // The button goes up where the drag got to, also after a step nothing took.
   pair.up.location = last;
-  SkyLightPostToWindow(pair.up, t, last, 1, 3, c, 0);
-  return true;
+  return Reached(SkyLightPostToWindow(pair.up, t, last, 1, 3, c, 0)) && reached;
 }
 
 }  // namespace
@@ -160,17 +168,18 @@ platform::Point WindowLocalPoint(platform::Point global, const platform::Rect& b
   return {global.x - bounds.x, global.y - bounds.y};
 }
 
-void SkyLightPostToWindow(platform::Event event, const WindowTarget& t, platform::Point global,
-                          int64_t a, int64_t b, int64_t c, int64_t d) {
+platform::WindowEventDelivery SkyLightPostToWindow(platform::Event event, const WindowTarget& t,
+                                                   platform::Point global, int64_t a, int64_t b,
+                                                   int64_t c, int64_t d) {
   const SkyLightEventFunctions& sl = SkyLightEvents();
   // Begin refuses to open a session while any entry is absent.
-  if (!sl.complete()) return;
+  if (!sl.complete() || !sl.post_to_window) return platform::WindowEventDelivery::kUndeliverable;
   for (const auto& [field, value] : WindowAddressedFields(t.pid, t.window_id, a, b, c, d)) {
     sl.set_integer_value_field(&event, field, value);
   }
   sl.set_window_location(&event, WindowLocalPoint(global, t.bounds));
   event.location = global;
-  sl.post_to_pid(t.pid, event);
+  return sl.post_to_window(t.pid, event);
 }
 
 uint64_t UptimeNs() {
@@ -244,30 +253,32 @@ bool PostBackgroundOp(const BackgroundMouseOp& op, const WindowTarget& t) {
   using Kind = BackgroundMouseOp::Kind;
   const std::optional<MouseButton> button = ResolveMouseButtonExact(op.button);
   switch (op.kind) {
-    case Kind::kMove:
-      SkyLightPostToWindow(HidEvent(platform::EventType::kMouseMoved, op.point, 0), t, op.point, 0, 2,
-                           0, 0);
+    case Kind::kMove: {
+      const auto delivery = SkyLightPostToWindow(
+          HidEvent(platform::EventType::kMouseMoved, op.point, 0), t, op.point, 0, 2, 0, 0);
       PublishGhostMove(op, t, op.point);
-      return true;
+      return Reached(delivery);
+    }
     case Kind::kScroll: {
       const auto wheels = ScrollWheelValues(op.direction, static_cast<int32_t>(op.delta));
       platform::Event e = MakeScrollEvent(op.point, *wheels);
       e.source = platform::EventSourceState::kHIDSystem;
-      SkyLightPostToWindow(e, t, op.point, 0, 3, 0, 0);
+      const auto delivery = SkyLightPostToWindow(e, t, op.point, 0, 3, 0, 0);
       PublishGhostMove(op, t, op.point);
-      return true;
+      return Reached(delivery);
     }
     case Kind::kClick:
       return PostClick(op, t, *button);
     case Kind::kDrag:
       return PostDrag(op, t, *button);
     case Kind::kMouseDown:
-    case Kind::kMouseUp:
-      SkyLightPostToWindow(HidEvent(op.kind == Kind::kMouseDown ? button->down : button->up,
-                                    op.point, 0),
-                           t, op.point, 1, 3, button->number, 0);
+    case Kind::kMouseUp: {
+      const auto delivery = SkyLightPostToWindow(
+          HidEvent(op.kind == Kind::kMouseDown ? button->down : button->up, op.point, 0), t, op.point,
+          1, 3, button->number, 0);
       PublishGhostMove(op, t, op.point);
-      return true;
+      return Reached(delivery);
+    }
   }
   return false;
 }

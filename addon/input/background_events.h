@@ -13,6 +13,7 @@
 #include "input/background_target.h"
 #include "input/mouse_model.h"
 #include "platform/events.h"
+#include "platform/private_api.h"
 
 namespace addon {
 
@@ -25,9 +26,12 @@ std::vector<std::pair<uint32_t, int64_t>> WindowAddressedFields(int32_t pid, uin
 // The window-local point of a global one; (-1, -1) passes unchanged.
 platform::Point WindowLocalPoint(platform::Point global, const platform::Rect& bounds);
 
-// Stamps the event for the target window and posts it to the target pid.
-void SkyLightPostToWindow(platform::Event event, const WindowTarget& target, platform::Point global,
-                          int64_t a, int64_t b, int64_t c, int64_t d);
+// Stamps the event for the target window and posts it to the target pid;
+// answers what the platform knows of its delivery (undeliverable when the
+// entries are missing).
+platform::WindowEventDelivery SkyLightPostToWindow(platform::Event event, const WindowTarget& target,
+                                                   platform::Point global, int64_t a, int64_t b,
+                                                   int64_t c, int64_t d);
 
 // Uptime clock in nanoseconds, stamped on activation events.
 uint64_t UptimeNs();
@@ -56,7 +60,7 @@ struct BackgroundMouseOp {
 // is posted otherwise.
 bool BackgroundOpAcceptable(const BackgroundMouseOp& op, const WindowTarget& target);
 // Posts the operation's events (after a successful Begin); true when the
-// action went out whole.
+// action went out whole and no event that carries it was undeliverable.
 bool PostBackgroundOp(const BackgroundMouseOp& op, const WindowTarget& target);
 
 }  // namespace addon

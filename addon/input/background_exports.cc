@@ -150,7 +150,8 @@ class BackgroundInputWorker : public KvAsyncWorker {
       return;
     }
     const bool action_ok = PostBackgroundOp(op, t);
-    down_.down_posted = op.kind == BackgroundMouseOp::Kind::kMouseDown;
+    // A down the platform could not deliver was never sent anywhere.
+    down_.down_posted = op.kind == BackgroundMouseOp::Kind::kMouseDown && action_ok;
     const EndOutcome end = EndFocusLocked(t, action_ok);
     ok_ = EndAcceptable(end);
     down_.ok = ok_;

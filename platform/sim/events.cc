@@ -248,6 +248,13 @@ void SimPrivateApi::EventPostToPid(pid_t pid, const platform::Event& event) {
   Deliver("private_pid", pid, event);
 }
 
+// A window-addressed post the simulated window server refused (an injected
+// error on "EventPostToPid") reached nothing; the others reach the process.
+platform::WindowEventDelivery SimPrivateApi::EventPostToWindow(pid_t pid, const platform::Event& event) {
+  return Deliver("private_pid", pid, event) ? platform::WindowEventDelivery::kPosted
+                                            : platform::WindowEventDelivery::kUndeliverable;
+}
+
 void SimPrivateApi::EventSetIntegerValueField(platform::Event* event, uint32_t field, int64_t value) {
   if (event) event->integer_fields[field] = value;
 }

@@ -48,35 +48,6 @@ std::mutex g_parked_mu;
 std::vector<platform::ShareableContentCompletion>* g_parked =
     new std::vector<platform::ShareableContentCompletion>();
 
-class SimPixelBuffer : public platform::PixelBuffer {
- public:
-  SimPixelBuffer(size_t w, size_t h, std::vector<uint8_t> bgra)
-      : w_(w), h_(h), data_(std::move(bgra)) {}
-  uint32_t PixelFormat() const override { return platform::kPixelFormat32BGRA; }
-  bool LockReadOnly() override {
-    std::lock_guard<std::mutex> l(mu_);
-    ++locks_;
-    return true;
-  }
-  void Unlock() override {
-    std::lock_guard<std::mutex> l(mu_);
-    if (locks_ > 0) --locks_;
-  }
-  size_t Width() const override { return w_; }
-  size_t Height() const override { return h_; }
-  size_t BytesPerRow() const override { return w_ * 4; }
-  const uint8_t* BaseAddress() const override {
-    std::lock_guard<std::mutex> l(mu_);
-    return locks_ > 0 ? data_.data() : nullptr;
-  }
-
- private:
-  size_t w_, h_;
-  std::vector<uint8_t> data_;
-  mutable std::mutex mu_;
-  int locks_ = 0;
-};
-
 platform::Value RectDict(const platform::Rect& r) {
   platform::Dict d;
   d["X"] = platform::Value(r.x);
@@ -124,58 +95,32 @@ class SimStream : public platform::CaptureStream, public std::enable_shared_from
  public:
   SimStream(const platform::ContentFilter& filter, const platform::StreamConfiguration& config,
             std::weak_ptr<platform::StreamOutput> delegate)
-      : filter_(filter), config_(config), delegate_(std::move(delegate)) {}
+      : filter_(filter), config_(config), outputs_(std::move(delegate)) {}
 
   bool AddScreenOutput(std::shared_ptr<platform::StreamOutput> output,
-                       const std::string& queue_label) override {
+                       const std::string&) override {
     CallSite site;
     site.op = "AddScreenOutput";
     site.window = filter_.window_id;
-    if (Hooks::Get().Enter(site).kind != FaultKind::kNone || !output) return false;
-    std::lock_guard<std::mutex> l(mu_);
-    output_ = std::move(output);
-    label_ = queue_label;
-    return true;
+    if (Hooks::Get().Enter(site).kind != FaultKind::kNone) return false;
+    return outputs_.Add(std::move(output));
   }
 
   void StartCapture(platform::StreamCompletion completion) override {
-    {
-      std::lock_guard<std::mutex> l(mu_);
-      if (started_ || stopped_) {
-        if (completion) completion(kErrorInvalidParameter);
-        return;
-      }
-      started_ = true;
+    if (!outputs_.BeginStart()) {
+      if (completion) completion(kErrorInvalidParameter);
+      return;
     }
     auto self = shared_from_this();
     std::thread([self, completion] { self->Run(completion); }).detach();
   }
 
   void StopCapture(platform::StreamCompletion completion) override {
-    {
-      std::lock_guard<std::mutex> l(mu_);
-      stopped_ = true;
-      output_.reset();
-    }
+    outputs_.Stop();
     if (completion) completion(0);
   }
 
  private:
-  bool Stopped() {
-    std::lock_guard<std::mutex> l(mu_);
-    return stopped_;
-  }
-
-  void StopWithError(int64_t code) {
-    {
-      std::lock_guard<std::mutex> l(mu_);
-      if (stopped_) return;
-      stopped_ = true;
-      output_.reset();
-    }
-    if (auto d = delegate_.lock()) d->DidStopWithError(code);
-  }
-
   // The serial output queue: the start answer, then one frame per turn.
   void Run(const platform::StreamCompletion& completion) {
     CallSite site;
@@ -186,16 +131,12 @@ class SimStream : public platform::CaptureStream, public std::enable_shared_from
     if (f.kind == FaultKind::kError || config_.width < 1 || config_.height < 1 ||
         config_.width > kMaxOutputSide || config_.height > kMaxOutputSide ||
         config_.pixel_format != platform::kPixelFormat32BGRA) {
-      {
-        std::lock_guard<std::mutex> l(mu_);
-        stopped_ = true;
-        output_.reset();
-      }
+      outputs_.Stop();
       if (completion) completion(f.kind == FaultKind::kError ? f.code : kErrorInvalidParameter);
       return;
     }
     if (completion) completion(0);
-    for (int i = 0; i < kMaxFrames && !Stopped(); ++i) {
+    for (int i = 0; i < kMaxFrames && !outputs_.Stopped(); ++i) {
       if (!DeliverFrame()) return;
       Clock().SleepUntil(Clock().Now() + kFrameInterval);
     }
@@ -213,7 +154,7 @@ class SimStream : public platform::CaptureStream, public std::enable_shared_from
     }
     Fault f = Hooks::Get().Enter(site);
     if (f.kind == FaultKind::kError) {
-      StopWithError(f.code);
+      outputs_.StopWithError(f.code);
       return false;
     }
     if (f.kind == FaultKind::kNoAnswer) return true;
@@ -236,7 +177,7 @@ class SimStream : public platform::CaptureStream, public std::enable_shared_from
       }
     }
     if (gone) {
-      StopWithError(kErrorNoCaptureSource);
+      outputs_.StopWithError(kErrorNoCaptureSource);
       return false;
     }
 
@@ -257,29 +198,19 @@ class SimStream : public platform::CaptureStream, public std::enable_shared_from
       info[platform::kFrameInfoContentRect] =
           RectDict({0, 0, screen.width * k, screen.height * k});
       info[platform::kFrameInfoScreenRect] = RectDict(screen);
-      sample.image_buffer = std::make_shared<SimPixelBuffer>(
-          out_w, out_h, FitIntoFrame(*native, out_w, out_h, pixels_per_native));
+      auto pixels = std::make_shared<const std::vector<uint8_t>>(
+          FitIntoFrame(*native, out_w, out_h, pixels_per_native));
+      const uint8_t* base = pixels->data();
+      sample.image_buffer =
+          std::make_shared<platform::OwnedPixelBuffer>(out_w, out_h, base, std::move(pixels));
     }
     sample.attachments = platform::Array{platform::Value(std::move(info))};
-
-    std::shared_ptr<platform::StreamOutput> output;
-    {
-      std::lock_guard<std::mutex> l(mu_);
-      if (stopped_) return false;
-      output = output_;
-    }
-    if (output) output->DidOutputSampleBuffer(sample, platform::StreamOutputType::kScreen);
-    return true;
+    return outputs_.Deliver(sample);
   }
 
   platform::ContentFilter filter_;
   platform::StreamConfiguration config_;
-  std::weak_ptr<platform::StreamOutput> delegate_;
-  std::mutex mu_;
-  std::shared_ptr<platform::StreamOutput> output_;
-  std::string label_;
-  bool started_ = false;
-  bool stopped_ = false;
+  platform::StreamOutputs outputs_;
 };
 
 class SimScreenCaptureService : public platform::ScreenCapture {

@@ -10,6 +10,7 @@
 
 #include "platform/accessibility.h"
 #include "x11/x11_atspi_apps.h"
+#include "x11/x11_windows.h"
 
 namespace x11::atspi {
 
@@ -72,6 +73,10 @@ std::optional<platform::Rect> OuterFrameOf(const Element& e);
 // accessible window of its application, then GetAccessibleAtPoint down to
 // the deepest object. `only` restricts the search to one application.
 platform::AXError ElementAtPoint(const AppPtr& only, float x, float y, platform::AXElement* out);
+// The same inside one X window of the application (also when other windows
+// cover the point).
+platform::AXError ElementAtPointInWindow(const AppPtr& app, const WindowInfo& window, float x,
+                                         float y, platform::AXElement* out);
 // The application's focused object (state FOCUSED), from a prefetch.
 platform::AXElement FocusedElement(const AppPtr& app);
 

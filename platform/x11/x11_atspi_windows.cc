@@ -234,6 +234,12 @@ AXError ElementAtPoint(const AppPtr& only, float x, float y, AXElement* out) {
   if (!hit || (only && only->pid != hit->pid)) return platform::kAXErrorNoValue;
   AppPtr app = only ? only : AppForPid(hit->pid);
   if (!app) return platform::kAXErrorAttributeUnsupported;  // not on the bus: the caller falls back
+  return ElementAtPointInWindow(app, *hit, x, y, out);
+}
+
+AXError ElementAtPointInWindow(const AppPtr& app, const WindowInfo& window, float x, float y,
+                               AXElement* out) {
+  const WindowInfo* hit = &window;
   uint64_t timeout = TimeoutOf(*app);
   AXError err;
   // The accessible object that stands for the X window: an open menu for a

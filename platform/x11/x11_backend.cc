@@ -3,17 +3,22 @@
 // permission) and the private window-server entries that have an X meaning.
 #include <X11/Xutil.h>
 #include <X11/extensions/shape.h>
+#include <signal.h>
 #include <syslog.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "x11/x11_ax.h"
+#include "x11/x11_capture_stream.h"
 #include "x11/x11_display.h"
 #include "x11/x11_key_post.h"
 #include "x11/x11_pasteboard.h"
 #include "x11/x11_services.h"
+#include "x11/x11_window_input.h"
 #include "x11/x11_windows.h"
 
 namespace x11 {
@@ -37,6 +42,7 @@ class Backend : public platform::Platform {
   platform::Capability Capable(platform::Facility f) override { return X11Capable(f); }
   platform::Facts DesktopFacts() override { return X11Facts(); }
   platform::Pasteboard& pasteboard() override { return X11PasteboardService(); }
+  platform::ScreenCapture& screen_capture() override { return screen_capture_; }
 
  private:
   X11Accessibility ax_;
@@ -48,6 +54,7 @@ class Backend : public platform::Platform {
   X11PrivateApi private_api_;
   X11AppLoop app_loop_;
   X11Log log_;
+  X11ScreenCapture screen_capture_;
 };
 
 // The connection id the core binds the event-mask query to.
@@ -55,6 +62,10 @@ constexpr int32_t kConnectionId = 1;
 // Status codes of the event-mask query: unknown window / wrong connection.
 constexpr int32_t kBadWindow = 1000;
 constexpr int32_t kBadConnection = 1001;
+// "No such process" of the process manager.
+constexpr int32_t kProcessNotFound = -600;
+
+bool ProcessAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
 }  // namespace
 
@@ -150,13 +161,20 @@ bool X11PrivateApi::Lookup(const char* library_path, const char* symbol) {
       std::strcmp(symbol, "SLSGetWindowEventMask") == 0) {
     return X11Capable(platform::Facility::kWindowEventMasks).available();
   }
-  // Window-addressed posts: keys by XSendEvent to the window named in the
-  // event's fields (x11_key_post.cc).
+  if (std::strcmp(symbol, "GetProcessForPID") == 0)
+    return X11Capable(platform::Facility::kMouseToBackgroundWindow).available();
+  // Window-addressed input: keys by XSendEvent to the window named in the
+  // event's fields (x11_key_post.cc), clicks as the accessible action or core
+  // events (x11_window_input.cc), and its focus session (PostEventRecordTo
+  // and GetProcessForPid below).
   if (std::strcmp(symbol, "SLEventPostToPid") == 0 ||
       std::strcmp(symbol, "SLEventSetIntegerValueField") == 0 ||
       std::strcmp(symbol, "CGEventSetWindowLocation") == 0) {
-    return X11Capable(platform::Facility::kKeyboardToProcess).available();
+    return X11Capable(platform::Facility::kKeyboardToProcess).available() ||
+           X11Capable(platform::Facility::kMouseToBackgroundWindow).available();
   }
+  if (std::strcmp(symbol, "SLPSPostEventRecordTo") == 0)
+    return X11Capable(platform::Facility::kMouseToBackgroundWindow).available();
   return false;
 }
 
@@ -182,12 +200,35 @@ void X11PrivateApi::EventSetWindowLocation(platform::Event* event, platform::Poi
   if (event) event->window_location = window_local;
 }
 
-int32_t X11PrivateApi::PostEventRecordTo(const platform::ProcessSerialNumber&,
-                                         const std::array<uint8_t, 248>&) {
-  return -1;
+platform::WindowEventDelivery X11PrivateApi::EventPostToWindow(pid_t pid, const platform::Event& event) {
+  switch (event.type) {
+    case platform::EventType::kKeyDown:
+    case platform::EventType::kKeyUp:
+    case platform::EventType::kFlagsChanged:
+      EventPostToPid(pid, event);
+      return platform::WindowEventDelivery::kPosted;
+    default:
+      return PostWindowMouseEvent(pid, event);
+  }
 }
 
-int32_t X11PrivateApi::GetProcessForPid(pid_t, platform::ProcessSerialNumber*) { return -600; }
+// A window focus record tells a process that its window has the keyboard.
+// Window-addressed input on X11 needs no focus (accessible actions and core
+// events reach a background window as it is), and a synthetic FocusIn would
+// make the application believe it has the keyboard when it has not: the
+// record is accepted and nothing is sent.
+int32_t X11PrivateApi::PostEventRecordTo(const platform::ProcessSerialNumber& psn,
+                                         const std::array<uint8_t, 248>&) {
+  return ProcessAlive(static_cast<pid_t>(psn.low)) ? 0 : kProcessNotFound;
+}
+
+// Processes have no serial numbers on X11: the pid stands for one while the
+// process lives.
+int32_t X11PrivateApi::GetProcessForPid(pid_t pid, platform::ProcessSerialNumber* psn) {
+  if (!ProcessAlive(pid)) return kProcessNotFound;
+  if (psn) *psn = {0, static_cast<uint32_t>(pid)};
+  return 0;
+}
 
 int32_t X11PrivateApi::MainConnectionId() { return Dpy() ? kConnectionId : 0; }
 

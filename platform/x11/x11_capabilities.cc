@@ -75,10 +75,13 @@ Capability X11Capable(Facility facility) {
     case Facility::kGlobalKeyboard:
     case Facility::kGlobalMouse:
       return NeedsExtension(d, "XTEST", "synthetic input");
-    case Facility::kCaptureStreams:
-      return Capability::NotBuilt(
-          "per-window frame streams (XComposite, XDamage) are not built yet: the verified window "
-          "capture answers null and mirroring panels get no frames");
+    case Facility::kCaptureStreams: {
+      // Streams name the composite pixmap and watch it with XDamage (RENDER
+      // only scales; without it frames are scaled on the CPU).
+      Capability composite = NeedsExtension(d, "Composite", "per-window frame streams");
+      if (!composite.available()) return composite;
+      return NeedsExtension(d, "DAMAGE", "per-window frame streams");
+    }
     case Facility::kKeyboardToProcess:
     case Facility::kPasteboard:
       // Keys by XSendEvent to the process's focus window; the clipboard as
@@ -88,9 +91,9 @@ Capability X11Capable(Facility facility) {
       return Capability::NotBuilt(
           "mouse events posted to one process are not built yet: they answer false");
     case Facility::kMouseToBackgroundWindow:
-      return Capability::NotBuilt(
-          "clicks into a background window are not built yet: they answer their unavailable "
-          "outcome");
+      // Per call: the accessible action at the point, else core events; a
+      // window neither reaches is refused as undeliverable.
+      return d ? Capability::Available() : Capability::Unavailable("the X display does not answer");
     case Facility::kOverlayWindows:
       return Capability::NotBuilt(
           "overlay windows are not built yet: the ghost cursor draws nothing and mirroring panels "

@@ -13,6 +13,7 @@
 
 #include "x11/x11_busy.h"
 #include "x11/x11_display.h"
+#include "x11/x11_frames.h"
 #include "x11/x11_services.h"
 #include "x11/x11_windows.h"
 
@@ -251,20 +252,11 @@ platform::Image X11WindowServer::CreateSingleWindowImage(uint32_t window_id) {
   auto place = PlaceWindow(d, window_id);
   if (!place || !place->viewable) return nullptr;  // unmapped or minimised: no pixels
   const XWindowAttributes& fa = place->frame_attrs;
-  // The frame is a child of the root: its attributes place its outer corner
-  // in root coordinates, where its pixmap starts.
-  int bw = fa.border_width;
-  int fx = fa.x + bw, fy = fa.y + bw;
-  // The image covers the outer bounds the window list reports; the frame's
-  // pixmap starts at the outside of its border.
-  const platform::Rect& b = place->bounds;
-  int ox = static_cast<int>(b.x) - (fx - bw);
-  int oy = static_cast<int>(b.y) - (fy - bw);
-  int pw = fa.width + 2 * bw, ph = fa.height + 2 * bw;
-  int x0 = std::max(0, ox), y0 = std::max(0, oy);
-  int x1 = std::min(pw, ox + static_cast<int>(b.width));
-  int y1 = std::min(ph, oy + static_cast<int>(b.height));
-  if (x1 <= x0 || y1 <= y0) return nullptr;
+  const int bw = fa.border_width;
+  // The image covers the outer bounds the window list reports.
+  XRectangle area;
+  if (!PixmapArea(*place, &area)) return nullptr;
+  const int x0 = area.x, y0 = area.y, x1 = area.x + area.width, y1 = area.y + area.height;
 
   // The composite pixmap when there is one (its failure shows in the read).
   Pixmap pixmap = RedirectTopLevels() ? XCompositeNameWindowPixmap(d, place->frame) : None;

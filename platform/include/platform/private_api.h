@@ -19,6 +19,17 @@ inline constexpr const char* kSkyLightPath =
 inline constexpr const char* kApplicationServicesPath =
     "/System/Library/Frameworks/ApplicationServices.framework/ApplicationServices";
 
+// What is known of the delivery of a window-addressed event.
+enum class WindowEventDelivery {
+  // Handed to the window server for the process; whether the application
+  // took it cannot be known.
+  kPosted = 0,
+  // The application answered that it acted on it.
+  kDelivered = 1,
+  // Nothing can reach the window's application with this event.
+  kUndeliverable = 2,
+};
+
 struct ProcessSerialNumber {
   uint32_t high = 0;
   uint32_t low = 0;
@@ -32,6 +43,16 @@ class PrivateApi {
 
   // "SLEventPostToPid"
   virtual void EventPostToPid(pid_t pid, const Event& event) = 0;
+  // Posts a window-addressed event (fields 91 and 92 name the window, the
+  // window location is the point inside it) and answers what is known of its
+  // delivery. Reached through the "SLEventPostToPid" entry. The platform's
+  // entry answers nothing, so the default posts with EventPostToPid and
+  // answers kPosted; a backend that can tell whether anything took the event
+  // says so.
+  virtual WindowEventDelivery EventPostToWindow(pid_t pid, const Event& event) {
+    EventPostToPid(pid, event);
+    return WindowEventDelivery::kPosted;
+  }
   // "SLEventSetIntegerValueField"
   virtual void EventSetIntegerValueField(Event* event, uint32_t field, int64_t value) = 0;
   // "CGEventSetWindowLocation"

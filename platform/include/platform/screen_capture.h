@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -134,6 +135,99 @@ class CaptureStream {
                                const std::string& queue_label) = 0;
   virtual void StartCapture(StreamCompletion completion) = 0;
   virtual void StopCapture(StreamCompletion completion) = 0;
+};
+
+// What every backend's stream keeps the same way: the output, whether it
+// started, whether it stopped, and the delegate told of a stop with an error.
+// Frames go out from the stream's own thread; a stop may come from any
+// thread, also from inside a frame handler.
+class StreamOutputs {
+ public:
+  explicit StreamOutputs(std::weak_ptr<StreamOutput> delegate) : delegate_(std::move(delegate)) {}
+  // False when the output is null or the stream already stopped.
+  bool Add(std::shared_ptr<StreamOutput> output) {
+    std::lock_guard<std::mutex> l(mu_);
+    if (!output || stopped_) return false;
+    output_ = std::move(output);
+    return true;
+  }
+  // Marks the stream started; false when it already started or stopped.
+  bool BeginStart() {
+    std::lock_guard<std::mutex> l(mu_);
+    if (started_ || stopped_) return false;
+    started_ = true;
+    return true;
+  }
+  // No more frames; the delegate is not told.
+  void Stop() {
+    std::lock_guard<std::mutex> l(mu_);
+    stopped_ = true;
+    output_.reset();
+  }
+  // Stops once and tells the delegate `code`.
+  void StopWithError(int64_t code) {
+    {
+      std::lock_guard<std::mutex> l(mu_);
+      if (stopped_) return;
+      stopped_ = true;
+      output_.reset();
+    }
+    if (auto d = delegate_.lock()) d->DidStopWithError(code);
+  }
+  bool Stopped() {
+    std::lock_guard<std::mutex> l(mu_);
+    return stopped_;
+  }
+  // Hands a sample to the output unless the stream stopped; false when stopped.
+  bool Deliver(const SampleBuffer& sample) {
+    std::shared_ptr<StreamOutput> output;
+    {
+      std::lock_guard<std::mutex> l(mu_);
+      if (stopped_) return false;
+      output = output_;
+    }
+    if (output) output->DidOutputSampleBuffer(sample, StreamOutputType::kScreen);
+    return true;
+  }
+
+ private:
+  const std::weak_ptr<StreamOutput> delegate_;
+  std::mutex mu_;
+  std::shared_ptr<StreamOutput> output_;
+  bool started_ = false;
+  bool stopped_ = false;
+};
+
+// A BGRA pixel buffer over memory that `owner` keeps alive; the base address
+// is readable only while locked.
+class OwnedPixelBuffer final : public PixelBuffer {
+ public:
+  OwnedPixelBuffer(size_t width, size_t height, const uint8_t* data, std::shared_ptr<const void> owner)
+      : w_(width), h_(height), data_(data), owner_(std::move(owner)) {}
+  uint32_t PixelFormat() const override { return kPixelFormat32BGRA; }
+  bool LockReadOnly() override {
+    std::lock_guard<std::mutex> l(mu_);
+    ++locks_;
+    return true;
+  }
+  void Unlock() override {
+    std::lock_guard<std::mutex> l(mu_);
+    if (locks_ > 0) --locks_;
+  }
+  size_t Width() const override { return w_; }
+  size_t Height() const override { return h_; }
+  size_t BytesPerRow() const override { return w_ * 4; }
+  const uint8_t* BaseAddress() const override {
+    std::lock_guard<std::mutex> l(mu_);
+    return locks_ > 0 ? data_ : nullptr;
+  }
+
+ private:
+  size_t w_, h_;
+  const uint8_t* data_;
+  std::shared_ptr<const void> owner_;
+  mutable std::mutex mu_;
+  int locks_ = 0;
 };
 
 class ScreenCapture {
