@@ -18,16 +18,18 @@ const boundsOf = (w) => [w.bounds.x, w.bounds.y, w.bounds.width, w.bounds.height
 async function capture(session, args, format) {
   const { addon, desktop } = session;
   if (args.pid === undefined) return { image: addon.captureWindowImage(args.window_id, format), path: 'plain' };
+  // Another owner's window is named as such before any capture (the
+  // verified path would only answer null).
+  const w = probeWindow(addon, args.window_id);
+  if (w && w.ownerPid !== args.pid) {
+    refuse(`window ${args.window_id} belongs to pid ${w.ownerPid}, not pid ${args.pid}: nothing was captured.`);
+  }
   if (isAvailable(desktop, 'capture_streams')) {
     const bundle = expectedBundle(addon, args.pid, args.bundle_id);
     return { image: await addon.captureWindowImageVerifiedAsync(args.window_id, args.pid, bundle, format), path: 'verified' };
   }
-  // No verified path here: check the window's owner, then capture it plainly.
-  const w = probeWindow(addon, args.window_id);
+  // No verified path here: the owner was checked above; capture it plainly.
   if (!w) refuse(`window ${args.window_id} is not on screen: list_windows shows the windows there are.`);
-  if (w.ownerPid !== args.pid) {
-    refuse(`window ${args.window_id} belongs to pid ${w.ownerPid}, not pid ${args.pid}: nothing was captured.`);
-  }
   return { image: addon.captureWindowImage(args.window_id, format), path: 'plain, owner checked' };
 }
 

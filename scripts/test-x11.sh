@@ -24,4 +24,4 @@ fi
 # sanitizer's cannot run the shell itself): preloaded from here on.
 if [ -n "${KORVO_TEST_PRELOAD:-}" ]; then export LD_PRELOAD="$KORVO_TEST_PRELOAD"; fi
 # One desktop, shared: the suites run one after another.
-KORVO_DESKTOP="$DIR" KORVO_OZA_PLATFORM=x11 node --test --test-concurrency=1 test/x11/*.test.js
+KORVO_DESKTOP="$DIR" KORVO_OZA_PLATFORM=x11 node --test --test-concurrency=1 ${KORVO_X11_SUITES:-test/x11/*.test.js}

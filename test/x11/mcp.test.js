@@ -148,7 +148,8 @@ test.describe('the tool server on the x11 desktop', { skip }, () => {
     const win = (await s.call('list_windows', { pid: editor })).text.match(/window (\d+) "[^"]*Mousepad"/)[1];
     const shot = await s.client.callTool({ name: 'screenshot', arguments: { window_id: Number(win), pid: editor, max_width: 320 } });
     assert.ok(!shot.isError, shot.content.map((c) => c.text).join());
-    assert.match(shot.content[1].text, new RegExp(`^window ${win}: 320x\\d+ px png \\(plain, owner checked\\); window at \\[-?\\d+,-?\\d+,\\d+,\\d+\\] on screen \\(points\\), scale 0\\.\\d+ px per point\\.$`));
+    // The x11 backend has capture streams, so the verified path serves it.
+    assert.match(shot.content[1].text, new RegExp(`^window ${win}: 320x\\d+ px png \\(verified\\); window at \\[-?\\d+,-?\\d+,\\d+,\\d+\\] on screen \\(points\\), scale 0\\.\\d+ px per point\\.$`));
     assert.strictEqual(await s.call('screenshot', { window_id: Number(win), pid: factory }, { fails: true }),
       `window ${win} belongs to pid ${editor}, not pid ${factory}: nothing was captured.`);
     // The editor is in front of the factory: a click there for the factory is refused.
