@@ -18,7 +18,7 @@ namespace addon {
 
 // Event posting entries (keyboard to a window, background window input).
 struct SkyLightEventFunctions {
-  void (*post_to_pid)(pid_t pid, const platform::Event& event) = nullptr;           // SLEventPostToPid
+  bool (*post_to_pid)(pid_t pid, const platform::Event& event) = nullptr;           // SLEventPostToPid
   void (*set_integer_value_field)(platform::Event* event, uint32_t field,
                                   int64_t value) = nullptr;                         // SLEventSetIntegerValueField
   void (*set_window_location)(platform::Event* event, platform::Point p) = nullptr;  // CGEventSetWindowLocation

@@ -244,8 +244,8 @@ bool SimPrivateApi::Lookup(const char* library_path, const char* symbol) {
   return w.private_absent.count(symbol) == 0;
 }
 
-void SimPrivateApi::EventPostToPid(pid_t pid, const platform::Event& event) {
-  Deliver("private_pid", pid, event);
+bool SimPrivateApi::EventPostToPid(pid_t pid, const platform::Event& event) {
+  return Deliver("private_pid", pid, event);
 }
 
 void SimPrivateApi::EventSetIntegerValueField(platform::Event* event, uint32_t field, int64_t value) {

@@ -140,7 +140,7 @@ bool X11PrivateApi::Lookup(const char* library_path, const char* symbol) {
          std::strcmp(symbol, "SLSGetWindowEventMask") == 0;
 }
 
-void X11PrivateApi::EventPostToPid(pid_t, const platform::Event&) {}
+bool X11PrivateApi::EventPostToPid(pid_t, const platform::Event&) { return false; }
 
 void X11PrivateApi::EventSetIntegerValueField(platform::Event* event, uint32_t field, int64_t value) {
   if (event) event->integer_fields[field] = value;

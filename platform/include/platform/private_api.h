@@ -30,8 +30,9 @@ class PrivateApi {
   // Whether `symbol` can be found in the library at `library_path`.
   virtual bool Lookup(const char* library_path, const char* symbol) = 0;
 
-  // "SLEventPostToPid"
-  virtual void EventPostToPid(pid_t pid, const Event& event) = 0;
+  // "SLEventPostToPid": false when the event was refused. A backend that
+  // cannot tell whether the window server took the event answers true.
+  virtual bool EventPostToPid(pid_t pid, const Event& event) = 0;
   // "SLEventSetIntegerValueField"
   virtual void EventSetIntegerValueField(Event* event, uint32_t field, int64_t value) = 0;
   // "CGEventSetWindowLocation"
