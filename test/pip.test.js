@@ -104,14 +104,29 @@ test('failed screenshots hide nothing yet; the next good one shows the panel', a
   sim.setManualScreenshots(true);
   assert.strictEqual(await addon.pipStartVerifiedAsync(EDITOR, PID, BUNDLE), true);
   sim.injectFault({ op: 'CaptureScreenshot', error: -3815, count: 3 });
+  // The counters run on from earlier panels.
+  const base = sim.screenshots().answered;
   for (let i = 0; i < 4; i++) {
-    await sim.waitFor(() => sim.screenshots().pending > 0);
+    assert.ok(await sim.waitFor(() => sim.screenshots().pending > 0), `screenshot ${i} requested`);
     assert.strictEqual(sim.completeScreenshots(1), 1);
-    if (i < 3) await sim.waitFor(() => sim.screenshots().answered === i + 1);
+    if (i < 3) assert.ok(await sim.waitFor(() => sim.screenshots().answered === base + i + 1));
   }
   assert.ok(await shown());
   assert.strictEqual(addon.pipIsRunning(), true);
   addon.pipStop();
+});
+
+test('a start whose first frame never comes is stopped by the readiness deadline', async () => {
+  fresh();
+  sim.setManualScreenshots(true); // no screenshot ever answers
+  assert.strictEqual(await addon.pipStartVerifiedAsync(EDITOR, PID, BUNDLE), true);
+  assert.strictEqual(addon.pipIsRunning(), true);
+  assert.strictEqual(addon.pipStackCount(), 1);
+  // 3.5 s after the start; the screenshot budget alone would take far longer.
+  assert.ok(await sim.waitFor(() => !addon.pipIsRunning(), { timeoutMs: 12000 }), 'stopped');
+  assert.strictEqual(addon.pipStackCount(), 0);
+  assert.strictEqual(sim.panels().length, 0);
+  sim.setManualScreenshots(false);
 });
 
 test('shareable content that fails falls back to identity-checked window-id capture', async () => {
