@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,9 @@ struct OverlayState {
   bool multiSession = false;
   // Read from any thread (input workers ask whether the overlay is on).
   std::atomic<bool> explicitEnabled{false};
-  bool explicitCapture = false;
+  // ghostSetCapture's switch; unset until the first call, when the
+  // environment variable decides.
+  std::optional<bool> explicitCapture;
   int pendingRipples = 0;
   bool controllerActive = false;
   uint64_t displayGeneration = 0;

@@ -44,7 +44,7 @@ std::vector<ghost_geometry::DisplayFrame> CurrentDisplayFrames() {
 }
 
 bool WindowCapturable() {
-  if (S().explicitCapture) return true;
+  if (S().explicitCapture) return *S().explicitCapture;
   const char* v = std::getenv("KORVO_OZA_GHOST_CAPTURE");
   return v && (v[0] == '1' || v[0] == 't');
 }
