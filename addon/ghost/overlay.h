@@ -116,6 +116,9 @@ bool GhostOverlayOwnsWindowNumber(uint32_t number);
 std::vector<ghost_geometry::DisplayFrame> CurrentDisplayFrames();
 std::vector<ghost_geometry::DisplayFrame> WindowFrames();
 int WindowIndexForPoint(double x, double y);  // 0 when nothing matches
+// A target point moved onto the overlay's displays (and within the motion's
+// bound), before any motion arithmetic sees it.
+void ClampToOverlayDisplays(double* x, double* y);
 bool WindowCapturable();
 void SetAllSharingTypes();
 void OrderAllFront();

@@ -148,6 +148,12 @@ int WindowIndexForPoint(double x, double y) {
   return i < 0 ? 0 : i;
 }
 
+void ClampToOverlayDisplays(double* x, double* y) {
+  ghost_geometry::ClampToDisplays(WindowFrames(), x, y);
+  *x = ghost_motion::ClampCoordinate(*x);
+  *y = ghost_motion::ClampCoordinate(*y);
+}
+
 void SetAllSharingTypes() {
   int type = WindowCapturable() ? 1 : 0;
   for (auto& w : S().windows) platform::Get().surfaces().SetSharingType(w.window, type);
