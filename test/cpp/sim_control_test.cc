@@ -1,4 +1,6 @@
 // The simulated desktop's scene JSON, control commands and hooks.
+#include <cmath>
+#include <cstdint>
 #include <random>
 #include <thread>
 
@@ -25,6 +27,33 @@ TEST(SimJson, ParsesAndDumpsFaithfully) {
     EXPECT_FALSE(sim::Json::Parse(bad, &out, &error)) << bad;
   std::string deep(2000, '[');
   EXPECT_FALSE(sim::Json::Parse(deep, &out, &error));
+}
+
+TEST(SimJson, StrictNumbersAndStringsIntegersExact) {
+  sim::Json out;
+  std::string error;
+  // Leading zeros, a bare point and a lone surrogate are not JSON.
+  for (const char* bad : {"01", "[1.]", "-", "[.5]", R"("\ud800")", R"("\udc00x")", "NaN", "1e400"}) {
+    EXPECT_FALSE(sim::Json::Parse(bad, &out, &error)) << bad;
+    EXPECT_FALSE(error.empty());
+  }
+  // Integers past 2^53 stay exact and stay integers.
+  sim::Json j = ParseJson("[9007199254740993, -9223372036854775808, 18446744073709551615]");
+  EXPECT_TRUE(j[0].is_int());
+  EXPECT_EQ(j[0].as_int(), 9007199254740993);
+  EXPECT_EQ(j[0].Dump(), "9007199254740993");
+  EXPECT_EQ(j[1].as_int(), INT64_MIN);
+  // Past int64 a number is a real, and converting it to an integer answers
+  // the default instead of overflowing.
+  EXPECT_FALSE(j[2].is_int());
+  EXPECT_EQ(j[2].as_int(-1), -1);
+  EXPECT_EQ(sim::Json(1e300).as_int(7), 7);
+  EXPECT_EQ(sim::Json(std::nan("")).as_int(7), 7);
+  EXPECT_EQ(sim::Json(-2.9).as_int(), -2);
+  EXPECT_EQ(sim::Json(std::nan("")).Dump(), "null");
+  // Member order survives a round trip.
+  EXPECT_EQ(ParseJson(R"({"z":1,"a":[],"m":{"y":true,"b":null}})").Dump(),
+            R"({"z":1,"a":[],"m":{"y":true,"b":null}})");
 }
 
 TEST(SimControl, CommandsAnswerErrorsInsteadOfCrashing) {
