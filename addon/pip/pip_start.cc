@@ -97,7 +97,7 @@ class VerifiedPipStartWorker : public addon::KvAsyncWorker {
     if (wait->content) {
       for (const auto& w : wait->content->windows) {
         if (w.window_id != r.actual_window_id || !w.has_owning_application || w.owner_pid != r.pid ||
-            !w.owner_bundle_id || !addon::EqualsIgnoringCase(*w.owner_bundle_id, r.bundle_id))
+            !w.owner_bundle_id || !common::EqualsIgnoringAsciiCase(*w.owner_bundle_id, r.bundle_id))
           continue;
         window_ = w;
         break;

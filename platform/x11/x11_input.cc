@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "common/text.h"
 #include "x11/x11_display.h"
 #include "x11/x11_keymap.h"
 #include "x11/x11_services.h"
@@ -118,23 +119,10 @@ void Release(Display* d, const std::vector<unsigned int>& keys) {
   for (auto it = keys.rbegin(); it != keys.rend(); ++it) XTestFakeKeyEvent(d, *it, False, CurrentTime);
 }
 
-std::u32string CodePoints(const std::u16string& s) {
-  std::u32string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    }
-    out.push_back(c);
-  }
-  return out;
-}
-
 bool TypeText(Display* d, const std::u16string& text) {
   auto lock = LockTyping();
   std::vector<KeyStroke> strokes;
-  if (!PlanStrokes(d, CodePoints(text), &strokes)) return false;
+  if (!PlanStrokes(d, common::CodePointsOfUtf16(text), &strokes)) return false;
   unsigned int shift = XKeysymToKeycode(d, XK_Shift_L);
   // Shift is only known held when this process pressed it: asking the server
   // would wait for every key sent before, once per run of text.

@@ -14,6 +14,7 @@
 #include <map>
 #include <thread>
 
+#include "common/text.h"
 #include "x11/x11_busy.h"
 #include "x11/x11_desktop_entries.h"
 #include "x11/x11_display.h"
@@ -81,29 +82,9 @@ pid_t ActivePid(Display* d) {
   return active ? WindowPid(d, active) : 0;
 }
 
-std::string PathOfUrl(const std::string& url) {
-  std::string in = url.rfind("file://", 0) == 0 ? url.substr(7) : url;
-  std::string out;
-  for (size_t i = 0; i < in.size(); ++i) {
-    if (in[i] == '%' && i + 2 < in.size() && isxdigit(static_cast<unsigned char>(in[i + 1])) &&
-        isxdigit(static_cast<unsigned char>(in[i + 2]))) {
-      out.push_back(static_cast<char>(std::stoi(in.substr(i + 1, 2), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(in[i]);
-    }
-  }
-  return out;
-}
+std::string PathOfUrl(const std::string& url) { return common::PathOfFileUrl(url); }
 
-std::string UrlOfPath(const std::string& path) {
-  std::string out = "file://";
-  for (char c : path) {
-    if (c == ' ') out += "%20";
-    else out.push_back(c);
-  }
-  return out;
-}
+std::string UrlOfPath(const std::string& path) { return common::FileUrlOfPath(path); }
 
 // Waits (bounded) for the launched process to show a managed window, keeps
 // the previously active window in front when the open must not activate, and
