@@ -217,6 +217,7 @@ void X11Workspace::OpenApplication(const std::string& url, const platform::OpenC
   std::vector<char*> argv;
   std::string program = ResolveProgram(args[0]);
   args[0] = program;
+  argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   posix_spawnattr_t attr;
