@@ -1,10 +1,13 @@
 // The simulated desktop's scene JSON, control commands and hooks.
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <random>
 #include <thread>
 
 #include "sim/hooks.h"
+#include "sim/sim_clock.h"
 #include "sim_test_util.h"
 
 using namespace simtest;
@@ -147,6 +150,44 @@ TEST(SimKeyboard, UsLayoutWithShift) {
   EXPECT_FALSE(kb.Translate(0, 0));
   Cmd("reset");
   EXPECT_EQ(kb.CurrentInputSourceId(), "com.apple.keylayout.US");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SimClock, SteppedTimeMovesOnlyByStepsAndFiresDueWorkOnThem) {
+  sim::SimClock& clock = sim::Clock();
+  clock.SetStepped(true);
+  const platform::TimePoint t0 = clock.Now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(clock.Now(), t0) << "stepped time stands still";
+
+  std::atomic<bool> fired{false};
+  ASSERT_TRUE(clock.CallAt(t0 + std::chrono::milliseconds(100), [&] { fired = true; }));
+  std::atomic<bool> woke{false};
+  std::thread sleeper([&] {
+    clock.SleepFor(std::chrono::milliseconds(150));
+    woke = true;
+  });
+  while (clock.Waiters() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  clock.Advance(std::chrono::milliseconds(99));
+  while (clock.StaleWaiters() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_FALSE(fired.load());
+  EXPECT_FALSE(woke.load());
+  clock.Advance(std::chrono::milliseconds(1));
+  for (int i = 0; i < 2000 && !fired; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(fired.load()) << "due work runs on the step that reaches it";
+  EXPECT_FALSE(woke.load());
+  clock.Advance(std::chrono::milliseconds(50));
+  sleeper.join();
+  EXPECT_TRUE(woke.load());
+  EXPECT_EQ(clock.Now(), t0 + std::chrono::milliseconds(150));
+
+  clock.ResetScale();
+  EXPECT_FALSE(clock.Stepped());
+  EXPECT_FALSE(clock.CallAt(clock.Now(), [] {})) << "real time keeps the caller's own timers";
 }
 
 }  // namespace
