@@ -10,7 +10,6 @@
 #include <deque>
 #include <thread>
 
-#include "common/cairo_image.h"
 #include "sim/hooks.h"
 #include "sim/scene.h"
 #include "sim/services.h"
@@ -79,9 +78,13 @@ void Answer(const Request& r) {
     auto cw = FindWindow(w, r.filter.window_id);
     if (!w.perms.screen_recording) error = kErrorUserDeclined;
     else if (!cw || !WindowVisible(w, *cw)) error = kErrorNoCaptureSource;
-    else native = RenderWindow(w, *cw);
+    // Drawn straight at the output size: a full-size picture scaled down
+    // afterwards would cost several times the drawing.
+    else if (f.kind != FaultKind::kWrongType)
+      native = RenderWindowScaled(w, *cw, static_cast<int>(out_w), static_cast<int>(out_h),
+                                  r.config.preserves_aspect_ratio);
   }
-  if (error != 0 || !native) return r.completion(nullptr, error ? error : kErrorNoCaptureSource);
+  if (error != 0) return r.completion(nullptr, error);
   if (f.kind == FaultKind::kWrongType) {
     auto blank = std::make_shared<platform::Bitmap>();
     blank->width = static_cast<int>(out_w);
@@ -89,9 +92,8 @@ void Answer(const Request& r) {
     blank->rgba.assign(static_cast<size_t>(out_w) * out_h * 4, 0);
     return r.completion(blank, 0);
   }
-  r.completion(common::ScaleRgba(*native, static_cast<int>(out_w), static_cast<int>(out_h),
-                     r.config.preserves_aspect_ratio),
-               0);
+  if (!native) return r.completion(nullptr, kErrorNoCaptureSource);
+  r.completion(native, 0);
 }
 
 void AnswerOnThread(Request r) {
