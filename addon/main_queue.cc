@@ -162,7 +162,8 @@ void PostToMainAfter(uint64_t delay_ms, std::function<void()> fn) {
   // A clock that tests step fires the delay on its steps; otherwise a host
   // loop timer measures it in real time.
   platform::Clock& clock = platform::Get().clock();
-  const auto due = clock.Now() + std::chrono::milliseconds(std::min<uint64_t>(delay_ms, 1ull << 40));
+  const auto due =
+      clock.Now() + std::chrono::milliseconds(std::min<uint64_t>(delay_ms, 1ull << 40));
   if (clock.CallAt(due, [fn]() mutable { PostToMain(std::move(fn)); })) return;
   if (IsMainThread() && g_loop) {
     StartDelayed(delay_ms, std::move(fn));

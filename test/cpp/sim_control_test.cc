@@ -36,7 +36,8 @@ TEST(SimJson, StrictNumbersAndStringsIntegersExact) {
   sim::Json out;
   std::string error;
   // Leading zeros, a bare point and a lone surrogate are not JSON.
-  for (const char* bad : {"01", "[1.]", "-", "[.5]", R"("\ud800")", R"("\udc00x")", "NaN", "1e400"}) {
+  for (const char* bad :
+       {"01", "[1.]", "-", "[.5]", R"("\ud800")", R"("\udc00x")", "NaN", "1e400"}) {
     EXPECT_FALSE(sim::Json::Parse(bad, &out, &error)) << bad;
     EXPECT_FALSE(error.empty());
   }
