@@ -140,7 +140,6 @@ platform::LayerId GroupFxLayer(GhostGroup& g, int index);
 void GhostClickRippleInternal(GhostGroup& g, double x, double y);
 void PlayKeyPulse(GhostGroup& g);
 void ShowFocusRect(GhostGroup* g, double x, double y, double w, double h);
-bool HasIdleFade(const GhostGroup& g);
 bool HasKeyPulse(const GhostGroup& g);
 platform::Rgba GroupStrokeColor(const GhostGroup& g, double alpha);
 // Badge text shortened to fit 188 points at 12 points (the rule of the badge).

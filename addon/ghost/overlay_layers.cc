@@ -297,10 +297,6 @@ void BeginGroupIdleFade(GhostGroup& g, double fromAlpha) {
   surf.CommitTransaction();
 }
 
-bool HasIdleFade(const GhostGroup& g) {
-  return g.rootLayer && Surf().HasAnimation(g.rootLayer, "idleFade");
-}
-
 bool HasKeyPulse(const GhostGroup& g) {
   return g.cursorHolderLayer && Surf().HasAnimation(g.cursorHolderLayer, "keyPulse");
 }

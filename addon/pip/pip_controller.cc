@@ -88,8 +88,6 @@ GroupKey KvPipController::groupKey() const {
   return group_key_;
 }
 
-platform::Size KvPipController::panelSize() const { return size_; }
-
 uint32_t KvPipController::panelWindowNumber() const {
   return panel_ ? Surf().WindowNumber(panel_) : 0;
 }

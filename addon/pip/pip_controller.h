@@ -84,7 +84,6 @@ class KvPipController : public PipPanel, public std::enable_shared_from_this<KvP
 
   // ---- geometry ----
   void syncVerifiedGeometryToSourceBounds(platform::Size bounds);
-  platform::Size panelSize() const;
   platform::SurfaceId panelWindow() const { return panel_; }
   uint32_t panelWindowNumber() const;
   bool identityVerifiedWindowIdCapture() const { return identity_window_id_capture_; }

@@ -174,8 +174,6 @@ class VerifiedPipStartWorker : public addon::KvAsyncWorker {
 
 }  // namespace
 
-bool PipVerifiedStartActive() { return g_verified_pip_worker_active.load(); }
-
 Napi::Value PipStartVerifiedAsyncImpl(Napi::Env env, const VerifiedStartRequest& r) {
   PipSwitches& sw = Switches();
   if (!addon::IsMainThread() || !sw.enabled || sw.dismissed) return addon::ResolvedBoolPromise(env, false);
