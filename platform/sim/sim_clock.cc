@@ -48,11 +48,16 @@ TimePoint SimClock::Now() {
 
 void SimClock::SetScale(double k) {
   if (!(k > 0)) k = 1;
+  Rebase(k, Stepped());
+}
+
+void SimClock::Rebase(double scale, bool stepped) {
   {
     std::lock_guard<std::mutex> l(mu_);
     sim_base_ = NowLocked();
     real_base_ = std::chrono::steady_clock::now();
-    scale_ = k;
+    scale_ = scale;
+    stepped_ = stepped;
   }
   changed_.notify_all();
   Timers::Get().Poke();
@@ -68,16 +73,7 @@ void SimClock::ResetScale() {
   SetScale(1.0);
 }
 
-void SimClock::SetStepped(bool on) {
-  {
-    std::lock_guard<std::mutex> l(mu_);
-    sim_base_ = NowLocked();
-    real_base_ = std::chrono::steady_clock::now();
-    stepped_ = on;
-  }
-  changed_.notify_all();
-  Timers::Get().Poke();
-}
+void SimClock::SetStepped(bool on) { Rebase(Scale(), on); }
 
 bool SimClock::Stepped() {
   std::lock_guard<std::mutex> l(mu_);

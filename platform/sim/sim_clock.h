@@ -47,6 +47,8 @@ class SimClock : public platform::Clock {
 
  private:
   platform::TimePoint NowLocked();
+  // Continues the clock from now with a new scale and mode.
+  void Rebase(double scale, bool stepped);
   std::mutex mu_;
   std::condition_variable changed_;
   std::chrono::steady_clock::time_point real_base_;
