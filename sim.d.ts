@@ -447,6 +447,12 @@ export function pasteboardReads(): PasteboardRead[];
 export function setTimeScale(k: number): null;
 export function advanceClock(ms: number): null;
 export function clockNow(): number;
+export function setSteppedClock(on: boolean): null;
+export function clockWaiters(): number;
+export function stepClock(
+  ms: number,
+  opts?: { stepMs?: number; waiters?: number; until?: (() => unknown) | null; timeoutMs?: number },
+): Promise<number>;
 
 export function element(id: string): ElementInfo | null;
 export function elements(pid?: number): Array<{ id: string; role: string; title: SceneValue; pid: number; liveHandles: number }>;

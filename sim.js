@@ -101,6 +101,35 @@ const sim = {
   setTimeScale: (k) => call('setTimeScale', k),
   advanceClock: (ms) => call('advanceClock', ms),
   clockNow: () => call('clockNow'),
+  // Stepped time: the clock stands still and moves only by advanceClock or
+  // stepClock; the add-on's delayed work fires on those steps. reset() and
+  // setSteppedClock(false) go back to real time.
+  setSteppedClock: (on) => call('setSteppedClock', !!on),
+  // How many threads now wait for the clock to reach a time.
+  clockWaiters: () => call('clockWaiters'),
+  // Moves the stepped clock `ms` forward in steps of `stepMs`. Before each
+  // step it waits (in real time, bounded) until at least `waiters` threads
+  // wait on the clock, so a step never overtakes the work it times; after
+  // each it lets this thread's event loop run what fell due. Stops early
+  // when `until()` holds; answers the sim time stepped.
+  async stepClock(ms, { stepMs = ms, waiters = 0, until = null, timeoutMs = 10000 } = {}) {
+    let done = 0;
+    const end = Date.now() + timeoutMs;
+    while (done < ms && !(until && until())) {
+      while (call('clockWaiters') < waiters && Date.now() < end && !(until && until())) {
+        await new Promise((r) => setTimeout(r, 1));
+      }
+      if (until && until()) break;
+      const d = Math.min(stepMs, ms - done);
+      call('advanceClock', d);
+      done += d;
+      // Every waiter sees the step (and what it starts runs) before the next.
+      while (call('clockStaleWaiters') > 0 && Date.now() < end) await new Promise((r) => setTimeout(r, 1));
+      await new Promise((r) => setImmediate(r));
+      await new Promise((r) => setTimeout(r, 1));
+    }
+    return done;
+  },
 
   // ---- readers ----
   element: (id) => call('element', id),

@@ -1,7 +1,6 @@
-// Implementation functions of every export, one per JavaScript name.
-// A function whose family is not built yet has a weak default that throws
-// "<name> is not implemented yet" (addon/napi/unbuilt.cc); the family's own
-// definition replaces it at link time.
+// Implementation functions of every export, one per JavaScript name. Each is
+// defined by its family; there are no stand-ins, so a missing definition is
+// an undefined symbol that stops the add-on from loading.
 #pragma once
 
 #include <napi.h>

@@ -2,6 +2,7 @@
 
 #include <uv.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -158,6 +159,12 @@ bool PipRunOnMainSync(const std::function<bool()>& fn) {
 }
 
 void PostToMainAfter(uint64_t delay_ms, std::function<void()> fn) {
+  // A clock that tests step fires the delay on its steps; otherwise a host
+  // loop timer measures it in real time.
+  platform::Clock& clock = platform::Get().clock();
+  const auto due =
+      clock.Now() + std::chrono::milliseconds(std::min<uint64_t>(delay_ms, 1ull << 40));
+  if (clock.CallAt(due, [fn]() mutable { PostToMain(std::move(fn)); })) return;
   if (IsMainThread() && g_loop) {
     StartDelayed(delay_ms, std::move(fn));
     return;

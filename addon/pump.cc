@@ -26,7 +26,6 @@ void InitUnrefTimer(uv_timer_t* t) {
 
 const PumpState& GetPumpState() { return g_state; }
 uv_timer_t* IdleScanTimer() { return &g_idle_scan_timer; }
-uv_timer_t* AutoHideTimer() { return &g_auto_hide_timer; }
 uv_timer_t* VisibilityTimer() { return &g_visibility_timer; }
 
 void EnsureAppKitPump() {

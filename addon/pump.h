@@ -46,7 +46,6 @@ const PumpState& GetPumpState();
 
 // The overlay's three timers, initialised (unreferenced) with the pump.
 uv_timer_t* IdleScanTimer();
-uv_timer_t* AutoHideTimer();
 uv_timer_t* VisibilityTimer();
 
 }  // namespace addon

@@ -9,7 +9,7 @@ namespace {
 platform::PrivateApi& Api() { return platform::Get().private_api(); }
 
 // Trampolines into the backend for entries the lookup found.
-void PostToPid(pid_t pid, const platform::Event& event) { Api().EventPostToPid(pid, event); }
+bool PostToPid(pid_t pid, const platform::Event& event) { return Api().EventPostToPid(pid, event); }
 platform::WindowEventDelivery PostToWindow(pid_t pid, const platform::Event& event) {
   return Api().EventPostToWindow(pid, event);
 }

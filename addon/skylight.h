@@ -18,7 +18,7 @@ namespace addon {
 
 // Event posting entries (keyboard to a window, background window input).
 struct SkyLightEventFunctions {
-  void (*post_to_pid)(pid_t pid, const platform::Event& event) = nullptr;           // SLEventPostToPid
+  bool (*post_to_pid)(pid_t pid, const platform::Event& event) = nullptr;           // SLEventPostToPid
   // The same entry for window-addressed events, answering what is known of
   // the delivery (bound with post_to_pid).
   platform::WindowEventDelivery (*post_to_window)(pid_t pid, const platform::Event& event) = nullptr;

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 APT_PACKAGES=(cmake g++ make pkg-config libcairo2-dev libpng-dev
   libjpeg62-turbo-dev libsqlite3-dev libgtest-dev libbenchmark-dev libuv1-dev
-  libfreetype-dev fonts-dejavu-core)
+  libfreetype-dev fonts-dejavu-core nlohmann-json3-dev clang-format clang-tidy)
 # The x11 backend (built when these are present) and the real desktop its
 # tests start (scripts/desktop-up.sh): X server, buses, window manager, the
 # applications under test and the tools the tests check against.

@@ -20,8 +20,21 @@ async function parked(id) {
   assert.ok(await sim.waitFor(() => sim.isBlocked(id), { timeoutMs: 5000 }), 'a call parked at the block');
 }
 
+// Steps the clock 50 ms at a time, each step once the work waits on the
+// clock, until `promise` settles (at most `ms` of sim time).
+async function stepped(promise, ms) {
+  const out = { settled: false, value: undefined };
+  promise.then((v) => Object.assign(out, { settled: true, value: v }));
+  await sim.stepClock(ms, { stepMs: 50, waiters: 1, until: () => out.settled });
+  assert.ok(out.settled, `settled within ${ms} ms of sim time`);
+  return out;
+}
+
 test.describe('slow and unresponsive applications', () => {
-  test.afterEach(() => sim.setTimeScale(1));
+  test.afterEach(() => {
+    sim.setSteppedClock(false);
+    sim.setTimeScale(1);
+  });
 
   test('a slow tree is cut at the deadline and the partial tree still arrives', async () => {
     const groups = Array.from({ length: 10 }, (_, g) => ({
@@ -31,17 +44,20 @@ test.describe('slow and unresponsive applications', () => {
     loadApp({ windows: [{ id: 'w', number: 61, title: 'Slow', bounds: [0, 0, 800, 600], children: groups }] });
     sim.setTimeScale(100);
     addon.captureApp(PID); // warm once so the timed capture skips the stability wait
+    // Stepped time: each 50 ms step waits until the capture waits on the
+    // clock, so how far the walk gets does not depend on the machine's speed.
+    sim.setSteppedClock(true);
     const start = sim.clockNow();
-    const snap = await addon.captureAppAsync(PID, 'com.test.Slow');
+    const { value: snap } = await stepped(addon.captureAppAsync(PID, 'com.test.Slow'), 20000);
     const elapsed = sim.clockNow() - start;
     assert.ok(snap, 'delivered before the deadline');
     const n = count(snap.elements);
     assert.ok(n > 5 && n < 410, `partial tree of ${n} elements`);
-    assert.ok(elapsed >= 10000 && elapsed < 12000, `took ${elapsed} ms of sim time`);
+    assert.ok(elapsed >= 10000 && elapsed <= 11000, `took ${elapsed} ms of sim time`);
     assert.ok(addon.ackCaptureEpoch(PID, snap.capture_epoch));
   });
 
-  test('a hung element costs one messaging time-out per call and the walk goes on', () => {
+  test('a hung element costs one messaging time-out per call and the walk goes on', async () => {
     loadApp({
       windows: [{ id: 'w', number: 62, title: 'Hang', bounds: [0, 0, 800, 600], children: [
         { role: 'AXButton', title: 'Before' },
@@ -49,22 +65,24 @@ test.describe('slow and unresponsive applications', () => {
         { role: 'AXButton', title: 'After' },
       ] }],
     });
-    addon.captureApp(PID);
     sim.setTimeScale(100);
+    addon.captureApp(PID);
+    sim.setSteppedClock(true);
     const start = sim.clockNow();
-    const snap = addon.captureApp(PID);
+    const { value: snap } = await stepped(addon.captureAppAsync(PID), 5000);
     const elapsed = sim.clockNow() - start;
     assert.deepStrictEqual(snap.elements.map((e) => e.title), ['Before', undefined, 'After']);
-    // One 0.3 s time-out: the element's other reads are not tried again.
-    assert.ok(elapsed >= 300 && elapsed < 1500, `${elapsed} ms of sim time`);
+    // 0.3 s time-outs for the calls that reach the element, not one for each
+    // of its attributes: its other reads are not tried again.
+    assert.ok(elapsed >= 300 && elapsed <= 600, `${elapsed} ms of sim time`);
   });
 
   test('a wholly unresponsive application answers from the window list within the deadline', async () => {
     loadApp({ unresponsive: true, windows: [{ id: 'w', number: 63, title: 'Frozen', bounds: [0, 0, 800, 600], children: [{ role: 'AXButton' }] }] });
-    sim.setTimeScale(100);
+    sim.setSteppedClock(true);
     const start = sim.clockNow();
-    const snap = await addon.captureAppAsync(PID);
-    assert.ok(sim.clockNow() - start < 12000);
+    const { value: snap } = await stepped(addon.captureAppAsync(PID), 20000);
+    assert.ok(sim.clockNow() - start <= 11000, `${sim.clockNow() - start} ms of sim time`);
     assert.strictEqual(snap.window.empty_capture_reason, 'cg-only-no-ax-window');
     assert.strictEqual(snap.window.window_id, 63);
   });

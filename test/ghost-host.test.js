@@ -108,3 +108,24 @@ test('a controller status keeps the timer running until it is cleared', () => {
   assert.ok(r.cleared <= 4, `cleared: ${r.cleared}`);
   assert.strictEqual(r.state, false);
 });
+
+test('ghostSetCapture decides over KORVO_OZA_GHOST_CAPTURE, which is only the default', () => {
+  const body = `
+    addon.ghostInit();
+    const sharing = () => sim.overlayWindows().map((w) => w.sharingType);
+    const start = sharing();
+    addon.ghostSetCapture(false);
+    const off = sharing();
+    addon.ghostSetCapture(true);
+    const on = sharing();
+    out({ start, off, on });
+  `;
+  for (const value of ['true', '1x']) {
+    const r = runChild(body, { KORVO_OZA_GHOST_CAPTURE: value });
+    assert.ok(r.start.length > 0, 'overlay windows exist');
+    assert.deepStrictEqual(r, { start: r.start.map(() => 1), off: r.start.map(() => 0), on: r.start.map(() => 1) }, value);
+  }
+  const r = runChild(body, { KORVO_OZA_GHOST_CAPTURE: '0' });
+  assert.deepStrictEqual(r.start.concat(r.off), r.start.concat(r.off).map(() => 0));
+  assert.ok(r.on.every((t) => t === 1));
+});

@@ -301,3 +301,37 @@ test('overlay windows ignore the mouse, float at level 1000 and follow the captu
   assert.strictEqual(listed.kCGWindowLayer, 1000);
   assert.strictEqual(addon.ghostState().ignoresMouseEvents, true);
 });
+
+test('a glide to a huge finite point never leaves the cursor at NaN', async () => {
+  const finiteAt = async (x, y, what) => {
+    const g = await sim.waitFor(settled('default'), { timeoutMs: 5000 });
+    assert.ok(g, `${what}: the glide ends`);
+    assert.deepStrictEqual([g.x, g.y], [x, y], what);
+  };
+  const calls = [
+    ['ghostShow', () => addon.ghostShow(1e308, 100)],
+    ['ghostShow -', () => addon.ghostShow(-1e308, -1e308)],
+    ['ghostMove', () => addon.ghostMove(100, 1.7e308)],
+    ['ghostClickRipple', () => addon.ghostClickRipple(1e308, 1e308)],
+    ['ghostMoveTarget', () => addon.ghostMoveTarget(1e308, 100, 501, 101)],
+    // The mouse input's ghost updates with the overlay on.
+    ['moveTo', () => addon.moveTo(1e308, 100)],
+    ['moveToPid', () => addon.moveToPid(501, -1e308, 100)],
+    ['clickAtPoint', () => addon.clickAtPoint(1e308, 1e308, 'left', 1, '')],
+    ['scrollAt', () => addon.scrollAt(1e308, 5, 3, 'down')],
+    ['dragToPid', () => addon.dragToPid(501, 10, 10, 1e308, 1e308, 'left')],
+  ];
+  for (const [what, call] of calls) {
+    fresh();
+    addon.ghostShow(300, 300);
+    call();
+    // Whatever the huge point became, the cursor's position stays finite
+    // while it moves, and the next glide lands exactly.
+    for (let i = 0; i < 5; i++) {
+      for (const g of addon.ghostState().groups) assert.ok(Number.isFinite(g.x) && Number.isFinite(g.y), `${what}: ${g.x},${g.y}`);
+      await new Promise((r) => setTimeout(r, 20));
+    }
+    addon.ghostShow(400, 400);
+    await finiteAt(400, 400, what);
+  }
+});

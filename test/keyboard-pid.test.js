@@ -121,6 +121,31 @@ test.describe('typing into a process', () => {
     assert.strictEqual(text(), 'hi 5zz');
   });
 
+  test('a refused post is a failure on both paths and leaves no orphan key-up', async () => {
+    // The same refusal (the next post to TextPad fails) on the per-pid path
+    // and on the window-addressed path must give the same outcome and trace.
+    for (const [op, window] of [['PostToPid', undefined], ['EventPostToPid', 101]]) {
+      const refuseNext = () => { sim.clearEvents(); sim.injectFault({ op, pid: PID, error: -1 }); };
+      refuseNext();
+      assert.deepStrictEqual(await addon.pressKeyToPidVerified(PID, BUNDLE, 'cmd+c', window), outcome('rejected'), op);
+      assert.strictEqual(compact(), '', `${op}: a refused key-down has no key-up`);
+      refuseNext();
+      assert.deepStrictEqual(
+        await addon.holdKeyToPidVerified(PID, BUNDLE, 'shift+a', 0.1, null, window), outcome('rejected'), op);
+      assert.ok(!/d0\/20000/.test(compact()), `${op}: "a" does not go down carrying Shift: ${compact()}`);
+      assert.deepStrictEqual(sim.heldKeys(), {}, `${op}: nothing left pressed`);
+      refuseNext();
+      sim.setAttribute('textpad.text', 'AXValue', '');
+      assert.deepStrictEqual(
+        await addon.typeTextToPidVerified(PID, BUNDLE, 'x'.repeat(25) + '1y', window), outcome('rejected'), op);
+      // The refused run of letters sends no key-up and no later chunk; the
+      // rest of the text still goes out.
+      assert.strictEqual(compact(), 'd18 u18 d[y] u[y]', `${op}: the refused chunk sends no key-up`);
+      assert.strictEqual(text(), '1y');
+      sim.clearFaults();
+    }
+  });
+
   test('the target is checked at queue time and again when the work runs', async () => {
     assert.deepStrictEqual(await addon.typeTextToPidVerified(PID, 'COM.KORVO.TEXTPAD', 'ok'), outcome());
     assert.deepStrictEqual(await addon.typeTextToPidVerified(PID, 'com.korvo.Settings', 'no'), outcome('rejected'));

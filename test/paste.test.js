@@ -170,9 +170,16 @@ test.describe('awaiting the read', () => {
   test('a second read 300 ms after the first keeps the settle going', async () => {
     const token = begin();
     addon.pasteboardMarkProvidedPasteDispatched(token);
+    // Stepped time: the scripted reads come at their sim times however late
+    // a loaded machine would run them on scaled real time.
+    sim.setSteppedClock(true);
     sim.readPasteboard(PLAIN, { reader: 'editor', afterMs: 100 });
     sim.readPasteboard(PLAIN, { reader: 'editor', afterMs: 400 });
-    const r = await addon.pasteboardAwaitProvidedRead(token, 2000, 400, 0);
+    let r = null;
+    const awaited = addon.pasteboardAwaitProvidedRead(token, 2000, 400, 0).then((v) => { r = v; });
+    await sim.stepClock(3000, { stepMs: 50, waiters: 1, until: () => r });
+    await awaited;
+    sim.setSteppedClock(false);
     const settled = sim.clockNow();
     assert.deepStrictEqual([r.ok, r.reads, r.error], [true, 2, null]);
     const reads = sim.pasteboardReads().filter((x) => x.reader === 'editor');

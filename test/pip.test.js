@@ -104,14 +104,35 @@ test('failed screenshots hide nothing yet; the next good one shows the panel', a
   sim.setManualScreenshots(true);
   assert.strictEqual(await addon.pipStartVerifiedAsync(EDITOR, PID, BUNDLE), true);
   sim.injectFault({ op: 'CaptureScreenshot', error: -3815, count: 3 });
+  // The counters run on from earlier panels.
+  const base = sim.screenshots().answered;
   for (let i = 0; i < 4; i++) {
-    await sim.waitFor(() => sim.screenshots().pending > 0);
+    assert.ok(await sim.waitFor(() => sim.screenshots().pending > 0), `screenshot ${i} requested`);
     assert.strictEqual(sim.completeScreenshots(1), 1);
-    if (i < 3) await sim.waitFor(() => sim.screenshots().answered === i + 1);
+    if (i < 3) assert.ok(await sim.waitFor(() => sim.screenshots().answered === base + i + 1));
   }
   assert.ok(await shown());
   assert.strictEqual(addon.pipIsRunning(), true);
   addon.pipStop();
+});
+
+test('a start whose first frame never comes is stopped 3.5 s after the start', async () => {
+  fresh();
+  sim.setManualScreenshots(true); // no screenshot ever answers
+  sim.setSteppedClock(true);
+  try {
+    assert.strictEqual(await addon.pipStartVerifiedAsync(EDITOR, PID, BUNDLE), true);
+    await sim.stepClock(3400, { stepMs: 100 });
+    assert.strictEqual(addon.pipIsRunning(), true, 'running 3.4 s after the start');
+    assert.strictEqual(addon.pipStackCount(), 1);
+    await sim.stepClock(200, { stepMs: 100 });
+    assert.ok(await sim.waitFor(() => !addon.pipIsRunning()), 'stopped once 3.5 s passed');
+    assert.strictEqual(addon.pipStackCount(), 0);
+    assert.strictEqual(sim.panels().length, 0);
+  } finally {
+    sim.setSteppedClock(false);
+    sim.setManualScreenshots(false);
+  }
 });
 
 test('shareable content that fails falls back to identity-checked window-id capture', async () => {
@@ -152,10 +173,18 @@ test('groups hide and show panels; completion freezes with a badge', async () =>
   addon.pipSetActiveGroup('AGENT-1');
   assert.strictEqual(panel().orderedIn, true);
 
+  // A live panel keeps capturing; a frozen one stops. The frozen panel is
+  // watched at least as long as the live one took for two captures, so the
+  // check cannot pass only because the machine is slow.
+  let requested = sim.screenshots().requested;
+  const t0 = Date.now();
+  assert.ok(await sim.waitFor(() => sim.screenshots().requested >= requested + 2, { timeoutMs: 5000 }),
+    'a live panel captures');
+  const live = Date.now() - t0;
   addon.pipTaskCompleted('agent-1', true);
   assert.strictEqual(addon.pipStackCount(), 1);
-  const requested = sim.screenshots().requested;
-  await new Promise((r) => setTimeout(r, 500)); // more than two timer periods
+  requested = sim.screenshots().requested;
+  await new Promise((r) => setTimeout(r, Math.max(500, 2 * live)));
   assert.ok(sim.screenshots().requested <= requested + 1, 'a frozen panel captures no more');
   assert.strictEqual(panel().orderedIn, true, 'the last frame stays');
 

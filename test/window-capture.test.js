@@ -232,9 +232,12 @@ test.describe('captureWindowImageVerifiedAsync', () => {
     // ... and twice more, so a leak could not hide behind a spare slot.
     assert.deepStrictEqual(await settle(Promise.all([verified(101, 501, 'com.korvo.TextPad'),
       verified(102, 501, 'com.korvo.TextPad')])), [null, null]);
-    // Real time again, so a slow (sanitizer) build still completes the capture.
+    // Time stands still, so a slow (loaded, sanitizer) machine still
+    // completes the capture before its time-out.
     sim.setTimeScale(1);
+    sim.setSteppedClock(true);
     const img = await verified(101, 501, 'com.korvo.TextPad');
+    sim.setSteppedClock(false);
     assert.ok(img && img.format === 'png', 'verified capture still works');
     // The quick path's fallback times out too.
     sim.injectFault({ op: 'CreateSingleWindowImage', error: -1 });

@@ -35,7 +35,6 @@ bool AppIsActive(pid_t pid) {
 }  // namespace
 
 bool FocusStealPrevented() { return g_prevent_focus_steal; }
-void SetFocusStealPrevented(bool prevented) { g_prevent_focus_steal = prevented; }
 
 Napi::Value PreventActivation(const Napi::CallbackInfo& info) {
   g_prevent_focus_steal = true;

@@ -6,6 +6,5 @@
 namespace addon {
 
 bool FocusStealPrevented();
-void SetFocusStealPrevented(bool prevented);
 
 }  // namespace addon

@@ -105,7 +105,7 @@ Napi::Value TerminateApplicationVerified(const Napi::CallbackInfo& info) {
   // Look again right before acting: the pid may have been reused meanwhile.
   auto& ws = platform::Get().workspace();
   auto app = ws.RunningApplicationWithPid(pid);
-  if (!app || app->terminated || !app->bundle_id || !EqualsIgnoringCase(*app->bundle_id, expected)) {
+  if (!app || app->terminated || !app->bundle_id || !common::EqualsIgnoringAsciiCase(*app->bundle_id, expected)) {
     return Napi::Boolean::New(env, false);
   }
   return Napi::Boolean::New(env, ws.ForceTerminate(pid));

@@ -10,6 +10,7 @@
 #include <new>
 #include <thread>
 
+#include "common/text.h"
 #include "conventions.h"
 #include "exports.h"
 #include "log.h"
@@ -34,23 +35,6 @@ bool ReadOpenArgument(const Napi::CallbackInfo& info, size_t i, std::string* out
   return true;
 }
 
-std::string FileUrlForPath(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string url = "file://";
-  for (unsigned char c : path) {
-    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                 c == '/' || c == '-' || c == '_' || c == '.' || c == '~';
-    if (plain) {
-      url.push_back(static_cast<char>(c));
-    } else {
-      url.push_back('%');
-      url.push_back(kHex[c >> 4]);
-      url.push_back(kHex[c & 15]);
-    }
-  }
-  return url;
-}
-
 // The application's location: its bundle identifier first, then its name.
 std::string LocateApplication(const std::string& bundle_id, const std::string& name) {
   auto& ws = platform::Get().workspace();
@@ -60,7 +44,7 @@ std::string LocateApplication(const std::string& bundle_id, const std::string& n
   }
   if (!name.empty()) {
     std::string path = ws.FullPathForApplication(name);
-    if (!path.empty()) return FileUrlForPath(path);
+    if (!path.empty()) return common::FileUrlOfPath(path);
   }
   return std::string();
 }

@@ -1,14 +1,8 @@
 #include "apps/identity.h"
 
-#include <strings.h>
-
 #include "platform/platform.h"
 
 namespace addon {
-
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 int32_t LiveFrontmostPid() {
   auto& ws = platform::Get().workspace();
@@ -22,7 +16,7 @@ bool LivePidMatchesExpectedBundle(int32_t pid, const std::string& expected) {
   if (pid < 1 || expected.empty() || expected.size() > 255) return false;
   auto app = platform::Get().workspace().RunningApplicationWithPid(pid);
   if (!app || app->terminated || !app->bundle_id) return false;
-  return EqualsIgnoringCase(*app->bundle_id, expected);
+  return common::EqualsIgnoringAsciiCase(*app->bundle_id, expected);
 }
 
 bool FreshAXIsTrusted() { return platform::Get().ax().IsProcessTrusted(false); }

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+// Bundle identifiers compare with common::EqualsIgnoringAsciiCase.
+#include "common/text.h"
+
 namespace addon {
 
 // The frontmost process: the process manager's front process when it answers
@@ -15,7 +18,5 @@ int32_t LiveFrontmostPid();
 bool LivePidMatchesExpectedBundle(int32_t pid, const std::string& expected);
 // Accessibility trust asked anew, without prompting.
 bool FreshAXIsTrusted();
-// ASCII case-insensitive equality (bundle identifiers).
-bool EqualsIgnoringCase(const std::string& a, const std::string& b);
 
 }  // namespace addon

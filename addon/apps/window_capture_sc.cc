@@ -40,7 +40,7 @@ std::optional<platform::ShareableWindow> FindCaptureWindow(
     if (w.window_id != window_id) continue;
     if (!verify) return w;
     if (w.has_owning_application && w.owner_pid == expected_pid && !expected_bundle_id.empty() &&
-        w.owner_bundle_id && EqualsIgnoringCase(*w.owner_bundle_id, expected_bundle_id) &&
+        w.owner_bundle_id && common::EqualsIgnoringAsciiCase(*w.owner_bundle_id, expected_bundle_id) &&
         LivePidMatchesExpectedBundle(expected_pid, expected_bundle_id)) {
       return w;
     }

@@ -391,15 +391,6 @@ bool CollectInto(const Walk& walk, const AXElement& element, int depth,
 
 }  // namespace
 
-std::optional<AxElementSnapshotData> CollectElementSnapshot(
-    const AXElement& element, pid_t pid, CaptureBudget* budget, int depth,
-    platform::TimePoint deadline, uint64_t epoch, const AXElement& default_button) {
-  Walk walk{pid, budget, deadline, epoch, default_button};
-  std::optional<AxElementSnapshotData> record(std::in_place);
-  if (!CollectInto(walk, element, depth, &*record)) return std::nullopt;
-  return record;
-}
-
 bool CollectElementSnapshotInto(const AXElement& element, pid_t pid, CaptureBudget* budget,
                                 int depth, platform::TimePoint deadline, uint64_t epoch,
                                 const AXElement& default_button,

@@ -74,12 +74,6 @@ struct CaptureBudget {
   size_t text = 0;
 };
 
-// One element and (depth permitting) its subtree. Nothing when the element is
-// missing, the node budget is spent or the deadline has passed.
-std::optional<AxElementSnapshotData> CollectElementSnapshot(
-    const platform::AXElement& element, pid_t pid, CaptureBudget* budget, int depth,
-    platform::TimePoint deadline, uint64_t epoch, const platform::AXElement& default_button);
-
 // The same, appended to *out; false (and nothing appended) when it yields
 // nothing.
 bool CollectElementSnapshotInto(const platform::AXElement& element, pid_t pid,

@@ -113,9 +113,4 @@ void StartSyntheticFocusGuard(int32_t pid, PressFocusDiagnostics* diagnostics) {
   PostToMainAfter(kFocusGuardWindowMs, [generation] { ExpireGuard(generation); });
 }
 
-FocusGuardState GetFocusGuardState() {
-  return {g_focus_guard_active, g_focus_guard_prev_frontmost_pid, g_focus_guard_generation,
-          g_focus_guard_observer_installed};
-}
-
 }  // namespace addon

@@ -52,6 +52,5 @@ struct FocusGuardState {
   uint64_t generation = 0;
   bool observer_installed = false;
 };
-FocusGuardState GetFocusGuardState();
 
 }  // namespace addon

@@ -53,7 +53,7 @@ const char* ClassifySurface(const std::string& role, const std::string& identifi
   if (identifier == "save-panel") return "save_panel";
   if (role == "AXPopover") return "popover";
   auto app = platform::Get().workspace().RunningApplicationWithPid(owner);
-  if (app && app->bundle_id && EqualsIgnoringCase(*app->bundle_id, kOpenSavePanelService)) {
+  if (app && app->bundle_id && common::EqualsIgnoringAsciiCase(*app->bundle_id, kOpenSavePanelService)) {
     return "open_panel";
   }
   if (role == "AXSheet" || role == "AXDialog") return "attached_dialog";

@@ -25,8 +25,6 @@ bool ResolveToken(const std::string& token, platform::AXElement* out);
 uint64_t NextCaptureEpoch(int32_t pid);
 bool MarkCaptureEpochDelivered(int32_t pid, uint64_t epoch);
 void DiscardCaptureEpoch(int32_t pid, uint64_t epoch);
-// Number of live tokens (each holds one retained element).
-size_t LiveTokenCount();
 
 // Armed after a capture draws its epoch: unless committed, the epoch is
 // discarded when the guard goes away.

@@ -214,9 +214,4 @@ void CaptureEpochGuard::Commit() {
   committed_ = true;
 }
 
-size_t LiveTokenCount() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return g_tokens.size();
-}
-
 }  // namespace addon

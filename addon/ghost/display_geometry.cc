@@ -63,4 +63,20 @@ void SeedPosition(double x, double y, const DisplayFrame* frame, double* outX, d
   if (outY) *outY = sy;
 }
 
+void ClampToDisplays(std::span<const DisplayFrame> frames, double* x, double* y) {
+  bool any = false;
+  double left = 0, top = 0, right = 0, bottom = 0;
+  for (const DisplayFrame& f : frames) {
+    if (f.mirror) continue;
+    left = any ? std::min(left, f.x) : f.x;
+    top = any ? std::min(top, f.y) : f.y;
+    right = any ? std::max(right, f.x + f.width) : f.x + f.width;
+    bottom = any ? std::max(bottom, f.y + f.height) : f.y + f.height;
+    any = true;
+  }
+  if (!any) return;
+  if (x) *x = std::clamp(*x, left, right);
+  if (y) *y = std::clamp(*y, top, bottom);
+}
+
 }  // namespace ghost_geometry

@@ -33,4 +33,9 @@ int ScreenIndexForPoint(std::span<const DisplayFrame> frames, double x, double y
 // Null outputs are ignored.
 void SeedPosition(double x, double y, const DisplayFrame* frame, double* outX, double* outY);
 
+// Moves (x, y) into the smallest rectangle holding every non-mirror frame
+// (edges included), so a point far off every display is drawn at the edge
+// of the desktop. Without such a frame the point is left as it is.
+void ClampToDisplays(std::span<const DisplayFrame> frames, double* x, double* y);
+
 }  // namespace ghost_geometry

@@ -270,8 +270,10 @@ Napi::Value GhostBeginAction(const Napi::CallbackInfo& info) {
     title = info[2].As<Napi::String>().Utf8Value();
   }
   if (!ghost::GhostCursorOverlayEnabled()) return Bool(info, false);
+  // Kind 1 is typing; any other number a key press (compared as a double:
+  // no conversion of an arbitrary number to an integer).
   if (GhostGroup* g = ghost::GroupForAction(session))
-    ghost::BeginAction(*g, static_cast<int>(kind), title.c_str());
+    ghost::BeginAction(*g, kind == 1 ? 1 : 2, title.c_str());
   return Bool(info, true);
 }
 

@@ -111,8 +111,13 @@ double GlideSecondsPerPoint(const MotionParams& params) {
 
 // ---- cursor state machine ----
 
+double ClampCoordinate(double v) {
+  if (std::isnan(v)) return 0.0;
+  return std::clamp(v, -kMaxCoordinate, kMaxCoordinate);
+}
+
 void CursorMotion::SnapTo(double x, double y, double h) {
-  position = {x, y};
+  position = {ClampCoordinate(x), ClampCoordinate(y)};
   heading = h;
   hasPosition = true;
   gliding = false;
@@ -122,7 +127,7 @@ void CursorMotion::SnapTo(double x, double y, double h) {
 }
 
 void CursorMotion::MoveTo(double x, double y, double rest, const MotionParams& params) {
-  path = BuildMotionBezier(position, {x, y}, params.control1Fraction, params.control2Fraction,
+  path = BuildMotionBezier(position, {ClampCoordinate(x), ClampCoordinate(y)}, params.control1Fraction, params.control2Fraction,
                            params.bowFraction, params.bowSkew);
   gliding = true;
   travelled = 0.0;

@@ -60,6 +60,13 @@ struct MotionParams {
   double maxGlideSeconds = 0.8;   // longer glides are sped up uniformly; <= 0 disables
 };
 
+// The largest coordinate magnitude the motion works with: far beyond any
+// arrangement of displays, small enough that chord lengths, bows and curve
+// lengths of a glide between two such points stay finite.
+inline constexpr double kMaxCoordinate = 1e7;
+// v clamped to [-kMaxCoordinate, kMaxCoordinate]; NaN gives 0.
+double ClampCoordinate(double v);
+
 // The heading at which the cursor art is drawn upright (-3 pi / 4).
 inline constexpr double kRestHeading = -3.0 * std::numbers::pi / 4.0;
 // The fixed time step of the overlay's 16 ms pump tick.
@@ -99,7 +106,8 @@ struct CursorMotion {
   double restHeading = 0.0;
 
   // Places the cursor at rest at (x, y). Spring fields and restHeading are
-  // left as they are.
+  // left as they are. Here and in MoveTo coordinates are first clamped with
+  // ClampCoordinate, so every position the motion produces is finite.
   void SnapTo(double x, double y, double heading);
   // Starts a glide from the current position, whatever the state, so a new
   // target bends the cursor off without a jump. Does not check hasPosition.

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,7 +75,9 @@ struct OverlayState {
   bool multiSession = false;
   // Read from any thread (input workers ask whether the overlay is on).
   std::atomic<bool> explicitEnabled{false};
-  bool explicitCapture = false;
+  // ghostSetCapture's switch; unset until the first call, when the
+  // environment variable decides.
+  std::optional<bool> explicitCapture;
   int pendingRipples = 0;
   bool controllerActive = false;
   uint64_t displayGeneration = 0;
@@ -113,6 +116,9 @@ bool GhostOverlayOwnsWindowNumber(uint32_t number);
 std::vector<ghost_geometry::DisplayFrame> CurrentDisplayFrames();
 std::vector<ghost_geometry::DisplayFrame> WindowFrames();
 int WindowIndexForPoint(double x, double y);  // 0 when nothing matches
+// A target point moved onto the overlay's displays (and within the motion's
+// bound), before any motion arithmetic sees it.
+void ClampToOverlayDisplays(double* x, double* y);
 bool WindowCapturable();
 void SetAllSharingTypes();
 void OrderAllFront();
@@ -134,7 +140,6 @@ platform::LayerId GroupFxLayer(GhostGroup& g, int index);
 void GhostClickRippleInternal(GhostGroup& g, double x, double y);
 void PlayKeyPulse(GhostGroup& g);
 void ShowFocusRect(GhostGroup* g, double x, double y, double w, double h);
-bool HasIdleFade(const GhostGroup& g);
 bool HasKeyPulse(const GhostGroup& g);
 platform::Rgba GroupStrokeColor(const GhostGroup& g, double alpha);
 // Badge text shortened to fit 188 points at 12 points (the rule of the badge).

@@ -142,6 +142,7 @@ void RenewActivityLease(GhostGroup& g) {
 
 void BeginTrackedFeedback(GhostGroup& g, double x, double y, GhostTarget target, bool ripple) {
   EnsureGhostInit();
+  ClampToOverlayDisplays(&x, &y);
   bool same = g.tracking && g.target == target;
   GlideTo(g, x, y);
   g.tracking = true;
@@ -178,6 +179,7 @@ void BeginTrackedFeedback(GhostGroup& g, double x, double y, GhostTarget target,
 
 void BeginDirectFeedback(GhostGroup& g, double x, double y, bool ripple) {
   EnsureGhostInit();
+  ClampToOverlayDisplays(&x, &y);
   // A direct glide shows the cursor at a point, not on a window: drop any
   // tracked target so a probe of the old one cannot hide it.
   if (g.target.kind != 0) {

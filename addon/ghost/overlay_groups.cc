@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "common/text.h"
 #include "ghost/overlay.h"
 #include "platform/platform.h"
 #include "pump.h"
@@ -16,8 +17,7 @@ const char* const kDefaultKey = "default";
 
 bool EnvEnables(const char* v) {
   if (!v) return false;
-  std::string s(v);
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+  const std::string s = common::LowerAscii(v);
   return s == "1" || s == "on" || s == "true" || s == "auto" || s == "always";
 }
 

@@ -297,10 +297,6 @@ void BeginGroupIdleFade(GhostGroup& g, double fromAlpha) {
   surf.CommitTransaction();
 }
 
-bool HasIdleFade(const GhostGroup& g) {
-  return g.rootLayer && Surf().HasAnimation(g.rootLayer, "idleFade");
-}
-
 bool HasKeyPulse(const GhostGroup& g) {
   return g.cursorHolderLayer && Surf().HasAnimation(g.cursorHolderLayer, "keyPulse");
 }
@@ -375,6 +371,11 @@ void ShowFocusRect(GhostGroup* g, double x, double y, double w, double h) {
     return;
   OverlayState& s = S();
   if (s.windows.empty()) return;
+  // Within the motion's bound, so the centre and the path stay finite.
+  x = ghost_motion::ClampCoordinate(x);
+  y = ghost_motion::ClampCoordinate(y);
+  w = std::min(w, 2 * ghost_motion::kMaxCoordinate);
+  h = std::min(h, 2 * ghost_motion::kMaxCoordinate);
   double cx = x + w / 2, cy = y + h / 2;
   int idx = WindowIndexForPoint(cx, cy);
   platform::Rgba color = (g && g->ownSession) ? GroupStrokeColor(*g, 0.95)

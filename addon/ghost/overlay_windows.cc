@@ -44,7 +44,7 @@ std::vector<ghost_geometry::DisplayFrame> CurrentDisplayFrames() {
 }
 
 bool WindowCapturable() {
-  if (S().explicitCapture) return true;
+  if (S().explicitCapture) return *S().explicitCapture;
   const char* v = std::getenv("KORVO_OZA_GHOST_CAPTURE");
   return v && (v[0] == '1' || v[0] == 't');
 }
@@ -146,6 +146,12 @@ std::vector<ghost_geometry::DisplayFrame> WindowFrames() {
 int WindowIndexForPoint(double x, double y) {
   int i = ghost_geometry::ScreenIndexForPoint(WindowFrames(), x, y);
   return i < 0 ? 0 : i;
+}
+
+void ClampToOverlayDisplays(double* x, double* y) {
+  ghost_geometry::ClampToDisplays(WindowFrames(), x, y);
+  *x = ghost_motion::ClampCoordinate(*x);
+  *y = ghost_motion::ClampCoordinate(*y);
 }
 
 void SetAllSharingTypes() {

@@ -102,28 +102,51 @@ __attribute__((target("ssse3"))) size_t EncodeSsse3(const uint8_t* in, size_t n,
 }
 #undef KV_B64_SPREAD
 
-// Chosen once from the processor's features.
-size_t (*const kVectorEncode)(const uint8_t*, size_t, char*) = [] {
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return &EncodeAvx2;
-  if (__builtin_cpu_supports("ssse3")) return &EncodeSsse3;
-  return static_cast<size_t (*)(const uint8_t*, size_t, char*)>(nullptr);
-}();
 #endif
 
-}  // namespace
+// A vector encoder: encodes a prefix of whole 3-byte groups, answers its
+// length in bytes.
+using VectorEncoder = size_t (*)(const uint8_t*, size_t, char*);
 
-namespace {
+bool PathAvailable(Base64Path path) {
+#ifdef KV_BASE64_X86
+  __builtin_cpu_init();
+  switch (path) {
+    case Base64Path::kBest:
+    case Base64Path::kScalar: return true;
+    case Base64Path::kSsse3: return __builtin_cpu_supports("ssse3");
+    case Base64Path::kAvx2: return __builtin_cpu_supports("avx2");
+  }
+  return false;
+#else
+  return path == Base64Path::kBest || path == Base64Path::kScalar;
+#endif
+}
+
+VectorEncoder EncoderFor(Base64Path path) {
+#ifdef KV_BASE64_X86
+  if (path == Base64Path::kBest) {
+    path = PathAvailable(Base64Path::kAvx2)    ? Base64Path::kAvx2
+           : PathAvailable(Base64Path::kSsse3) ? Base64Path::kSsse3
+                                               : Base64Path::kScalar;
+  }
+  if (path == Base64Path::kAvx2 && PathAvailable(path)) return &EncodeAvx2;
+  if (path == Base64Path::kSsse3 && PathAvailable(path)) return &EncodeSsse3;
+#endif
+  (void)path;
+  return nullptr;
+}
+
+// Chosen once from the processor's features.
+const VectorEncoder kVectorEncode = EncoderFor(Base64Path::kBest);
 
 // Encodes n bytes into out (Base64EncodedLength(n) characters, padded).
-void EncodeInto(const uint8_t* data, size_t n, char* out) {
+void EncodeInto(const uint8_t* data, size_t n, char* out, VectorEncoder vector) {
   size_t i = 0;
-#ifdef KV_BASE64_X86
-  if (kVectorEncode) {
-    i = kVectorEncode(data, n, out);
+  if (vector) {
+    i = vector(data, n, out);
     out += i / 3 * 4;
   }
-#endif
   // Main loop: 12 input bytes -> 16 characters, read as two 8-byte big-endian
   // words of which the top 48 bits are used; the second word's last two bytes
   // are read but not used, so the loop stops before they would pass the end.
@@ -164,7 +187,7 @@ Base64Text Base64EncodeText(const uint8_t* data, size_t n) {
   // it through a plain function.
   char* out = static_cast<char*>(std::malloc(len));
   if (!out) return text;
-  EncodeInto(data, n, out);
+  EncodeInto(data, n, out, kVectorEncode);
   text.bytes_.reset(out);
   text.size_ = len;
   return text;
@@ -172,6 +195,15 @@ Base64Text Base64EncodeText(const uint8_t* data, size_t n) {
 
 std::string Base64Encode(const uint8_t* data, size_t n) {
   return Base64EncodeText(data, n).str();
+}
+
+bool Base64PathAvailable(Base64Path path) { return PathAvailable(path); }
+
+std::string Base64EncodeWithPath(Base64Path path, const uint8_t* data, size_t n) {
+  if (!PathAvailable(path)) return std::string();
+  std::string out(Base64EncodedLength(n), '\0');
+  if (n > 0) EncodeInto(data, n, out.data(), EncoderFor(path));
+  return out;
 }
 
 }  // namespace addon

@@ -45,4 +45,11 @@ Base64Text Base64EncodeText(const uint8_t* data, size_t n);
 // The same as a std::string (one copy; for small texts and tests).
 std::string Base64Encode(const uint8_t* data, size_t n);
 
+// The encoder's paths: the processor's best, or one forced (tests and
+// benchmarks). The vector paths exist on x86 only.
+enum class Base64Path { kBest, kScalar, kSsse3, kAvx2 };
+bool Base64PathAvailable(Base64Path path);
+// Encodes with `path` only; empty when this machine cannot run it.
+std::string Base64EncodeWithPath(Base64Path path, const uint8_t* data, size_t n);
+
 }  // namespace addon

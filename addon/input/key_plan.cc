@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "common/text.h"
 #include "input/key_names.h"
 #include "platform/events.h"
 
@@ -12,15 +13,12 @@ namespace {
 
 using Kind = KeyIntent::Kind;
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c < 0xE000; }
-
 // End of a run starting at `begin` that stops before `limit` and holds at
 // most `max_units` units, pulled back by one when it would split a pair.
 size_t RunEnd(const std::u16string& text, size_t begin, size_t limit, size_t max_units) {
   size_t end = std::min(limit, begin + max_units);
-  if (end < text.size() && end - begin > 1 && IsHighSurrogate(text[end - 1]) &&
-      IsLowSurrogate(text[end])) {
+  if (end < text.size() && end - begin > 1 && common::IsHighSurrogate(text[end - 1]) &&
+      common::IsLowSurrogate(text[end])) {
     --end;
   }
   return end;

@@ -84,8 +84,8 @@ bool KorvoPostKeyboardEventToWindow(platform::Event* event, int32_t pid, uint32_
   sl.set_integer_value_field(event, platform::kFieldMouseEventWindowUnderMousePointer, window_id);
   sl.set_integer_value_field(
       event, platform::kFieldMouseEventWindowUnderMousePointerThatCanHandleThisEvent, window_id);
-  sl.post_to_pid(pid, *event);
-  return true;
+  // A refused post is a failed step, so the plan sends no key-up for it.
+  return sl.post_to_pid(pid, *event);
 }
 
 }  // namespace addon

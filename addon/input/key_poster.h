@@ -33,7 +33,8 @@ bool RunKeyPlan(const KeyPlan& plan, const KeyRoute& route, const std::string& s
 
 // Stamps the event with the target pid (field 40) and the window (fields 51,
 // 91 and 92) and posts it through the private post-to-pid entry. False for
-// window 0, pid below 1 or when the private entries are absent.
+// window 0, pid below 1, when the private entries are absent or when the
+// post was refused.
 bool KorvoPostKeyboardEventToWindow(platform::Event* event, int32_t pid, uint32_t window_id);
 
 }  // namespace addon

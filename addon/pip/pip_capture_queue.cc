@@ -45,12 +45,6 @@ void PipCaptureQueue::StartTimer(platform::Duration interval, std::function<void
   state_->cv.notify_all();
 }
 
-void PipCaptureQueue::CancelTimer() {
-  std::lock_guard<std::mutex> l(state_->mu);
-  state_->timer = nullptr;
-  state_->timer_epoch++;
-}
-
 void PipCaptureQueue::Shutdown() {
   {
     std::lock_guard<std::mutex> l(state_->mu);

@@ -24,7 +24,6 @@ class PipCaptureQueue {
   // Fires `fn` at once and then every `interval` until cancelled; replaces
   // any earlier timer.
   void StartTimer(platform::Duration interval, std::function<void()> fn);
-  void CancelTimer();
   // Drops pending work and the timer; the thread ends after the task it may
   // be running.
   void Shutdown();

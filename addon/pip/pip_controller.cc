@@ -88,8 +88,6 @@ GroupKey KvPipController::groupKey() const {
   return group_key_;
 }
 
-platform::Size KvPipController::panelSize() const { return size_; }
-
 uint32_t KvPipController::panelWindowNumber() const {
   return panel_ ? Surf().WindowNumber(panel_) : 0;
 }
@@ -240,7 +238,7 @@ bool KvPipController::startWithVerifiedWindowId(uint32_t window_id, int32_t pid,
 
 bool KvPipController::sourceMatchesIdentity(const platform::ShareableWindow& w) const {
   return w.has_owning_application && w.owner_pid == expected_pid_ && w.owner_bundle_id &&
-         addon::EqualsIgnoringCase(*w.owner_bundle_id, expected_bundle_id_);
+         common::EqualsIgnoringAsciiCase(*w.owner_bundle_id, expected_bundle_id_);
 }
 
 bool KvPipController::startWithVerifiedWindow(const platform::ShareableWindow& window,

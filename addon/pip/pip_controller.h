@@ -84,7 +84,6 @@ class KvPipController : public PipPanel, public std::enable_shared_from_this<KvP
 
   // ---- geometry ----
   void syncVerifiedGeometryToSourceBounds(platform::Size bounds);
-  platform::Size panelSize() const;
   platform::SurfaceId panelWindow() const { return panel_; }
   uint32_t panelWindowNumber() const;
   bool identityVerifiedWindowIdCapture() const { return identity_window_id_capture_; }
@@ -122,12 +121,12 @@ class KvPipController : public PipPanel, public std::enable_shared_from_this<KvP
   void rebuildConfiguration();
   bool sourceMatchesIdentity(const platform::ShareableWindow& w) const;
 
-  // legacy loop (pip_capture_legacy.cc)
+  // legacy loop (pip_capture.cc)
   void displayLinkTick();
   bool shouldCaptureLegacyFrame();
   void scheduleWindowIdCaptureForGeneration(uint64_t g);
   void runLegacyCapture(uint64_t g);
-  // verified loop (pip_capture_verified.cc)
+  // verified loop (pip_capture.cc)
   void verifiedTimerTick(uint64_t g);
   void completeScreenshot(uint64_t g, uint64_t sequence, const platform::Image& image,
                           int64_t error);

@@ -99,7 +99,9 @@ void PipInteraction::start() {
       clearTransientUnlocked();
       auto self = shared_from_this();
       std::thread([self, g] { self->tapThread(g); }).detach();
-      scheduleReadinessDeadline();
+      // The deadline armed at the start keeps running; a panel shown again
+      // after a hidden start gets one here.
+      if (!s_.readiness_deadline_pending && !s_.ever_ready) scheduleReadinessDeadlineUnlocked();
       return;
     }
   }
@@ -232,27 +234,34 @@ bool PipInteraction::commitForGeneration(uint64_t g, uint32_t window_id, platfor
   return true;
 }
 
-void PipInteraction::scheduleReadinessDeadline() {
-  // Called with mu_ held from start(); the deadline runs on the main queue.
+void PipInteraction::armReadinessDeadline() {
+  std::lock_guard<std::mutex> l(mu_);
+  if (!s_.ever_ready) scheduleReadinessDeadlineUnlocked();
+}
+
+void PipInteraction::scheduleReadinessDeadlineUnlocked() {
+  // The deadline runs on the main queue. It belongs to the panel, not to
+  // one monitor generation: a monitor that starts (or restarts) meanwhile
+  // does not push it back.
   uint64_t epoch = ++s_.readiness_deadline_epoch;
-  uint64_t g = generation_.load();
+  s_.readiness_deadline_pending = true;
   std::weak_ptr<PipInteraction> weak = weak_from_this();
-  addon::PostToMainAfter(kReadinessDeadlineMs, [weak, epoch, g] {
+  addon::PostToMainAfter(kReadinessDeadlineMs, [weak, epoch] {
     auto self = weak.lock();
     if (!self) return;
     if (!PipCheckMain("scheduleInteractionReadinessDeadline",
                       "PiP readiness deadline must start on main"))
       return;
-    auto panel = self->panel_.lock();
-    if (!panel || !PipStackContains(panel.get()) || panel->groupHidden() ||
-        !panel->acceptsGeneration(panel->generation()))
-      return;
     {
       std::lock_guard<std::mutex> l(self->mu_);
-      if (self->s_.readiness_deadline_epoch != epoch || self->generation_.load() != g ||
-          self->s_.ever_ready)
-        return;
+      if (self->s_.readiness_deadline_epoch != epoch) return;
+      self->s_.readiness_deadline_pending = false;
+      if (self->s_.ever_ready) return;
     }
+    auto panel = self->panel_.lock();
+    if (!panel || !panel->running() || !PipStackContains(panel.get()) || panel->groupHidden() ||
+        !panel->acceptsGeneration(panel->generation()))
+      return;
     PipLog("PiP interaction readiness deadline expired wid=%u", panel->windowId());
     panel->stop();
     PipStackRemove(panel.get());

@@ -113,6 +113,7 @@ struct InteractionState {
   int64_t pending_enqueued_at_ns = 0;
   // readiness
   uint64_t readiness_deadline_epoch = 0;
+  bool readiness_deadline_pending = false;
 };
 
 // What a window-server question at a point answered.
@@ -139,6 +140,9 @@ class PipInteraction : public std::enable_shared_from_this<PipInteraction> {
   void beginGeometryUpdate(bool cancel_gesture);
   void finishGeometryUpdate(uint32_t window_id);
   void refreshGeometry(bool cancel_gesture);
+  // Arms the readiness deadline when a started panel is pushed: a panel
+  // whose first frame never comes is stopped 3.5 s after its start.
+  void armReadinessDeadline();
 
   // ---- tap thread ----
   platform::TapVerdict handleEvent(const platform::TapEvent& e, uint64_t generation);
@@ -165,7 +169,7 @@ class PipInteraction : public std::enable_shared_from_this<PipInteraction> {
   void publishForGeneration(uint64_t g);
   bool commitForGeneration(uint64_t g, uint32_t window_id, platform::Rect bounds);
   void failForGeneration(uint64_t g);
-  void scheduleReadinessDeadline();
+  void scheduleReadinessDeadlineUnlocked();
   void tapThread(uint64_t g);
   void enqueueDelta(double dx, double dy, uint64_t epoch);
   void applyQueuedForGeneration(uint64_t g, uint64_t epoch);

@@ -194,9 +194,10 @@ Napi::Value PipVerifyInitialHitSurface(const Napi::CallbackInfo& info) {
 Napi::Value PipEvaluateDoubleClickActivation(const Napi::CallbackInfo& info) {
   double v[5];
   if (!FiniteNumbers(info, 5, v)) return Bool(info, false);
+  // A click count is a whole number in int64's range before it is converted.
+  if (v[0] != std::floor(v[0]) || !(std::fabs(v[0]) < 9.2e18)) return Bool(info, false);
   return Bool(info, pip::PipDoubleClickActivates(static_cast<int64_t>(v[0]), {v[1], v[2]},
-                                                 {v[3], v[4]}) &&
-                        v[0] == std::floor(v[0]));
+                                                 {v[3], v[4]}));
 }
 
 Napi::Value PipSimulateUserInputDisableReleaseRace(const Napi::CallbackInfo& info) {

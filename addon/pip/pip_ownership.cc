@@ -56,8 +56,8 @@ bool HelperIdentity(pid_t pid) {
   if (!app || !app->bundle_id) return false;
   const std::string& id = *app->bundle_id;
   const char* requirement = nullptr;
-  if (addon::EqualsIgnoringCase(id, kHelperBundleId)) requirement = kHelperRequirement;
-  if (addon::EqualsIgnoringCase(id, kHelperDevBundleId)) requirement = kHelperDevRequirement;
+  if (common::EqualsIgnoringAsciiCase(id, kHelperBundleId)) requirement = kHelperRequirement;
+  if (common::EqualsIgnoringAsciiCase(id, kHelperDevBundleId)) requirement = kHelperDevRequirement;
   return requirement &&
          p.security().CheckRequirementForPid(pid, requirement) == platform::RequirementResult::kSatisfied;
 }

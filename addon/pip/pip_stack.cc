@@ -46,7 +46,7 @@ std::string PipPanelKey(const PipPanel& p) {
 
 bool GroupsEqualIgnoringCase(const GroupKey& a, const GroupKey& b) {
   if (!a || !b) return !a && !b;
-  return addon::EqualsIgnoringCase(*a, *b);
+  return common::EqualsIgnoringAsciiCase(*a, *b);
 }
 
 GroupKey GroupFromString(const std::string& s) {
@@ -58,7 +58,7 @@ size_t PipEvictionVictim(const std::vector<PanelRef>& stack, const GroupKey& act
   if (stack.empty()) return 0;
   auto in_active = [&](const PanelRef& p) {
     GroupKey g = p->groupKey();
-    return active && g && addon::EqualsIgnoringCase(*g, *active);
+    return active && g && common::EqualsIgnoringAsciiCase(*g, *active);
   };
   // The active group's front-most panel is never chosen while another
   // qualifies.
@@ -206,7 +206,7 @@ uint64_t PipBumpRequestGeneration() { return ++g_pip_request_generation; }
 
 bool PipGroupIsActive(const GroupKey& group) {
   const GroupKey& active = Switches().active_group;
-  return active && group && addon::EqualsIgnoringCase(*active, *group);
+  return active && group && common::EqualsIgnoringAsciiCase(*active, *group);
 }
 
 void PipResetStateForTest() {

@@ -71,7 +71,7 @@ PanelRef PipFindPanelForVerifiedPresentation(uint32_t presentation_window_id, in
                                              const std::string& bundle_id, const GroupKey& group) {
   for (auto& p : PipStackCopy()) {
     if (!p->running() || !p->verified() || p->presentationWindowId() != presentation_window_id ||
-        p->expectedPid() != pid || !addon::EqualsIgnoringCase(p->expectedBundleId(), bundle_id))
+        p->expectedPid() != pid || !common::EqualsIgnoringAsciiCase(p->expectedBundleId(), bundle_id))
       continue;
     if (GroupsEqualIgnoringCase(p->groupKey(), group)) return p;
   }
@@ -118,7 +118,7 @@ int PipStopTarget(uint32_t window_id, int32_t pid, const std::string& bundle_id)
         window_id != p->actualWindowId())
       continue;
     if (pid > 0 && pid != p->expectedPid()) continue;
-    if (!bundle_id.empty() && !addon::EqualsIgnoringCase(bundle_id, p->expectedBundleId()))
+    if (!bundle_id.empty() && !common::EqualsIgnoringAsciiCase(bundle_id, p->expectedBundleId()))
       continue;
     if (stopped++ == 0) PipBumpRequestGeneration();
     p->stop();

@@ -7,6 +7,7 @@
 #include "conventions.h"
 #include "main_queue.h"
 #include "pip/pip_controller.h"
+#include "pip/pip_interaction.h"
 #include "pip/pip_log.h"
 #include "platform/platform.h"
 #include "worker.h"
@@ -19,12 +20,14 @@ constexpr auto kVerifiedStartDeadline = std::chrono::milliseconds(3500);
 std::atomic<bool> g_verified_pip_worker_active{false};
 
 // A new panel of the start, shown only when its group is active (or none is).
+// Its readiness deadline runs from here, not from its first frame.
 void PushStarted(const std::shared_ptr<KvPipController>& panel, const char* reason) {
   PipStopAllPanels(reason);
   PipStackPushFront(panel);
   const GroupKey& active = Switches().active_group;
   GroupKey g = panel->groupKey();
   if (active && g && !GroupsEqualIgnoringCase(active, g)) panel->setGroupHidden(true);
+  panel->interaction()->armReadinessDeadline();
 }
 
 class VerifiedPipStartWorker : public addon::KvAsyncWorker {
@@ -94,7 +97,7 @@ class VerifiedPipStartWorker : public addon::KvAsyncWorker {
     if (wait->content) {
       for (const auto& w : wait->content->windows) {
         if (w.window_id != r.actual_window_id || !w.has_owning_application || w.owner_pid != r.pid ||
-            !w.owner_bundle_id || !addon::EqualsIgnoringCase(*w.owner_bundle_id, r.bundle_id))
+            !w.owner_bundle_id || !common::EqualsIgnoringAsciiCase(*w.owner_bundle_id, r.bundle_id))
           continue;
         window_ = w;
         break;
@@ -171,8 +174,6 @@ class VerifiedPipStartWorker : public addon::KvAsyncWorker {
 
 }  // namespace
 
-bool PipVerifiedStartActive() { return g_verified_pip_worker_active.load(); }
-
 Napi::Value PipStartVerifiedAsyncImpl(Napi::Env env, const VerifiedStartRequest& r) {
   PipSwitches& sw = Switches();
   if (!addon::IsMainThread() || !sw.enabled || sw.dismissed) return addon::ResolvedBoolPromise(env, false);
@@ -209,7 +210,10 @@ bool PipLegacyStart(uint32_t window_id, double width, double height) {
   PipStopAllPanels("legacy start");
   auto panel = KvPipController::Create();
   bool ok = panel->startLegacyWithWindowId(window_id, width, height);
-  if (ok) PipStackPushFront(panel);
+  if (ok) {
+    PipStackPushFront(panel);
+    panel->interaction()->armReadinessDeadline();
+  }
   sw.starting = false;
   return ok;
 }

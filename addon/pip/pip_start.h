@@ -26,7 +26,5 @@ struct VerifiedStartRequest {
 
 // Host thread. A promise of whether a panel now shows the target.
 Napi::Value PipStartVerifiedAsyncImpl(Napi::Env env, const VerifiedStartRequest& request);
-// Whether a verified start worker is in flight.
-bool PipVerifiedStartActive();
 
 }  // namespace pip

@@ -35,6 +35,5 @@ NodePtr HitTest(World& w, platform::Point p, pid_t pid);
 // and (when `activate`) activates its application.
 void ClickAt(World& w, platform::Point p, pid_t pid, bool activate);
 
-std::string Utf16ToUtf8(const std::u16string& s);
 
 }  // namespace sim

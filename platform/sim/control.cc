@@ -360,12 +360,25 @@ bool RunCommand(const std::string& name, const Json& args, Json* result, std::st
   }
   if (name == "advanceClock") {
     double ms = args[0].as_double(0);
-    if (!(ms >= 0)) {
-      *error = "advanceClock(ms) expects a non-negative number";
+    // At most ten years a step: past that the nanosecond count would overflow.
+    if (!(ms >= 0) || ms > 3.2e11) {
+      *error = "advanceClock(ms) expects a non-negative number of at most 3.2e11";
       return false;
     }
     Clock().Advance(std::chrono::duration_cast<platform::Duration>(
         std::chrono::duration<double, std::milli>(ms)));
+    return true;
+  }
+  if (name == "setSteppedClock") {
+    Clock().SetStepped(args[0].as_bool(false));
+    return true;
+  }
+  if (name == "clockWaiters") {
+    *result = Json(Clock().Waiters());
+    return true;
+  }
+  if (name == "clockStaleWaiters") {
+    *result = Json(Clock().StaleWaiters());
     return true;
   }
   if (name == "clockNow") {

@@ -3,6 +3,7 @@
 // log and permission counters.
 #include <cstdio>
 
+#include "common/text.h"
 #include "sim/attributes.h"
 #include "sim/behaviour.h"
 #include "sim/keyboard_layouts.h"
@@ -207,7 +208,7 @@ Json EventJson(const JournalEntry& j) {
   o.set("keycode", Json(static_cast<int64_t>(e.keycode)));
   o.set("flagsSet", Json(e.flags_set));
   // Lone surrogate halves read as U+FFFD here; unicodeUnits has the exact units.
-  o.set("unicode", Json(Utf16ToUtf8(e.unicode)));
+  o.set("unicode", Json(common::Utf8OfUtf16(e.unicode)));
   Json units = Json::Array();
   for (char16_t c : e.unicode) units.push(Json(static_cast<int64_t>(c)));
   o.set("unicodeUnits", units);

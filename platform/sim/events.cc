@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "common/text.h"
 #include "sim/behaviour.h"
 #include "sim/event_taps.h"
 #include "sim/hooks.h"
@@ -88,7 +89,7 @@ void Keyboard(World& w, pid_t pid, const platform::Event& e) {
   std::u16string printable;
   for (char16_t c : text)
     if ((c >= 0x20 && c != 0x7f) || c == u'\n' || c == u'\t') printable.push_back(c);
-  if (!printable.empty()) InsertText(w, pid, Utf16ToUtf8(printable));
+  if (!printable.empty()) InsertText(w, pid, common::Utf8OfUtf16(printable));
 }
 
 constexpr uint32_t kFieldWindowId = 51;
@@ -244,8 +245,8 @@ bool SimPrivateApi::Lookup(const char* library_path, const char* symbol) {
   return w.private_absent.count(symbol) == 0;
 }
 
-void SimPrivateApi::EventPostToPid(pid_t pid, const platform::Event& event) {
-  Deliver("private_pid", pid, event);
+bool SimPrivateApi::EventPostToPid(pid_t pid, const platform::Event& event) {
+  return Deliver("private_pid", pid, event);
 }
 
 // A window-addressed post the simulated window server refused (an injected

@@ -1,6 +1,8 @@
-// A small JSON value used by the simulated desktop for scenes, control
-// commands and their answers. Object members keep their order, numbers keep
-// whether they were written as integers (3) or as reals (3.0).
+// The JSON value the simulated desktop uses for scenes, control commands and
+// their answers. Text is read and written by nlohmann::json (strict RFC 8259:
+// no leading zeros, no "1.", no lone surrogates); object members keep their
+// order, and numbers keep whether they were written as integers (3, held
+// exactly up to 64 bits) or as reals (3.0).
 #pragma once
 
 #include <cstdint>
@@ -17,10 +19,11 @@ class Json {
   Json() = default;
   Json(std::nullptr_t) {}
   Json(bool b) : type_(Type::kBool), bool_(b) {}
-  Json(int v) : type_(Type::kNumber), num_(v), is_int_(true) {}
-  Json(int64_t v) : type_(Type::kNumber), num_(static_cast<double>(v)), is_int_(true) {}
-  Json(uint32_t v) : type_(Type::kNumber), num_(v), is_int_(true) {}
-  Json(uint64_t v) : type_(Type::kNumber), num_(static_cast<double>(v)), is_int_(true) {}
+  Json(int v) : type_(Type::kNumber), int_(v), is_int_(true) {}
+  Json(int64_t v) : type_(Type::kNumber), int_(v), is_int_(true) {}
+  Json(uint32_t v) : type_(Type::kNumber), int_(v), is_int_(true) {}
+  // Values past the int64 range are held as reals.
+  Json(uint64_t v);
   Json(double v) : type_(Type::kNumber), num_(v), is_int_(false) {}
   Json(const char* s) : type_(Type::kString), str_(s) {}
   Json(std::string s) : type_(Type::kString), str_(std::move(s)) {}
@@ -38,8 +41,11 @@ class Json {
   static Json Real(double v) { return Json(v); }
   static Json Int(int64_t v) { return Json(v); }
 
-  // Parses text; on failure answers false and sets *error.
+  // Parses text (at most 512 levels deep); on failure answers false and sets
+  // *error to the parser's message.
   static bool Parse(const std::string& text, Json* out, std::string* error);
+  // Compact text; non-finite reals become null, invalid UTF-8 in strings
+  // becomes U+FFFD.
   std::string Dump() const;
 
   Type type() const { return type_; }
@@ -52,17 +58,17 @@ class Json {
   bool is_int() const { return type_ == Type::kNumber && is_int_; }
 
   bool as_bool(bool def = false) const { return is_bool() ? bool_ : def; }
-  double as_double(double def = 0) const { return is_number() ? num_ : def; }
-  int64_t as_int(int64_t def = 0) const {
-    return is_number() ? static_cast<int64_t>(num_) : def;
+  double as_double(double def = 0) const {
+    return !is_number() ? def : is_int_ ? static_cast<double>(int_) : num_;
   }
+  // Integers as they are; reals truncated toward zero when they fit in
+  // int64, `def` otherwise (NaN, infinities, out of range).
+  int64_t as_int(int64_t def = 0) const;
   const std::string& as_string() const { return str_; }
   std::string str_or(const std::string& def) const { return is_string() ? str_ : def; }
 
   // Arrays.
-  size_t size() const {
-    return is_array() ? arr_.size() : is_object() ? obj_.size() : 0;
-  }
+  size_t size() const { return is_array() ? arr_.size() : is_object() ? obj_.size() : 0; }
   // Out-of-range indexes read as null.
   const Json& operator[](size_t i) const;
   const Json& operator[](int i) const { return (*this)[static_cast<size_t>(i)]; }
@@ -84,6 +90,7 @@ class Json {
   Type type_ = Type::kNull;
   bool bool_ = false;
   double num_ = 0;
+  int64_t int_ = 0;
   bool is_int_ = false;
   std::string str_;
   std::vector<Json> arr_;

@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "common/text.h"
 #include "platform/platform.h"
 #include "sim/attributes.h"
 #include "sim/control.h"
@@ -42,23 +43,7 @@ platform::Event EventFrom(const Json& j) {
   platform::Event e;
   e.type = static_cast<platform::EventType>(j["type"].as_int(0));
   e.keycode = static_cast<uint16_t>(j["keycode"].as_int(0));
-  std::string text = j["unicode"].str_or("");
-  for (size_t i = 0; i < text.size();) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    uint32_t cp;
-    int len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-    for (int k = 1; k < len && i + k < text.size(); ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      e.unicode.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      e.unicode.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      e.unicode.push_back(static_cast<char16_t>(cp));
-    }
-  }
+  e.unicode = common::Utf16OfUtf8(j["unicode"].str_or(""));
   e.location = {j["x"].as_double(0), j["y"].as_double(0)};
   e.flags = static_cast<uint64_t>(j["flags"].as_int(0));
   for (const auto& [k, v] : j["fields"].members()) e.integer_fields[std::stoi(k)] = v.as_int();

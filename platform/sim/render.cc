@@ -7,6 +7,7 @@
 #include <cmath>
 #include <functional>
 
+#include "common/cairo_image.h"
 #include "sim/attributes.h"
 #include "sim/services.h"
 
@@ -194,44 +195,12 @@ void DrawTree(cairo_t* cr, World& w, const NodePtr& n, const platform::Rect& ori
   }
 }
 
-platform::Image ToBitmap(cairo_surface_t* surface) {
-  cairo_surface_flush(surface);
-  int width = cairo_image_surface_get_width(surface);
-  int height = cairo_image_surface_get_height(surface);
-  int stride = cairo_image_surface_get_stride(surface);
-  const uint8_t* data = cairo_image_surface_get_data(surface);
-  auto bmp = std::make_shared<platform::Bitmap>();
-  bmp->width = width;
-  bmp->height = height;
-  bmp->rgba.resize(static_cast<size_t>(width) * height * 4);
-  for (int y = 0; y < height; ++y) {
-    const uint32_t* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
-    uint8_t* out = bmp->rgba.data() + static_cast<size_t>(y) * width * 4;
-    for (int x = 0; x < width; ++x) {
-      uint32_t px = row[x];  // premultiplied ARGB in native order
-      out[x * 4 + 0] = static_cast<uint8_t>((px >> 16) & 0xFF);
-      out[x * 4 + 1] = static_cast<uint8_t>((px >> 8) & 0xFF);
-      out[x * 4 + 2] = static_cast<uint8_t>(px & 0xFF);
-      out[x * 4 + 3] = static_cast<uint8_t>(px >> 24);
-    }
-  }
-  return bmp;
-}
-
 }  // namespace
 
-platform::Image RenderWindow(World& w, const CgWindow& cw) {
-  double scale = ScaleAt(w, {cw.bounds.x + 1, cw.bounds.y + 1});
-  double pw = std::ceil(cw.bounds.width * scale), ph = std::ceil(cw.bounds.height * scale);
-  if (!(pw >= 1 && ph >= 1) || pw > kMaxSide || ph > kMaxSide) return nullptr;
-  cairo_surface_t* surface =
-      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(pw), static_cast<int>(ph));
-  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-    cairo_surface_destroy(surface);
-    return nullptr;
-  }
-  cairo_t* cr = cairo_create(surface);
-  cairo_scale(cr, scale, scale);
+namespace {
+
+// Draws the window in its own points (origin at its top left) into `cr`.
+void DrawWindow(cairo_t* cr, World& w, const CgWindow& cw) {
   double bw = cw.bounds.width, bh = cw.bounds.height;
   bool sheet = cw.element && cw.element->role != "AXWindow";
   RoundRect(cr, 0, 0, bw, bh, sheet ? 0 : 10);
@@ -259,10 +228,48 @@ platform::Image RenderWindow(World& w, const CgWindow& cw) {
     std::string focused = app ? app->focused_element_id : "";
     DrawTree(cr, w, cw.element, cw.bounds, cw.element, focused, 0);
   }
+}
+
+// The window drawn into a width x height surface scaled by (sx, sy) and
+// moved by (dx, dy) pixels.
+platform::Image RenderWindowInto(World& w, const CgWindow& cw, double width, double height,
+                                 double sx, double sy, double dx, double dy) {
+  if (!(width >= 1 && height >= 1) || width > kMaxSide || height > kMaxSide) return nullptr;
+  cairo_surface_t* surface = cairo_image_surface_create(
+      CAIRO_FORMAT_ARGB32, static_cast<int>(width), static_cast<int>(height));
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    return nullptr;
+  }
+  cairo_t* cr = cairo_create(surface);
+  cairo_translate(cr, dx, dy);
+  cairo_scale(cr, sx, sy);
+  DrawWindow(cr, w, cw);
   cairo_destroy(cr);
-  platform::Image img = ToBitmap(surface);
+  platform::Image img = common::RgbaOfCairoSurface(surface);
   cairo_surface_destroy(surface);
   return img;
+}
+
+}  // namespace
+
+platform::Image RenderWindow(World& w, const CgWindow& cw) {
+  double scale = ScaleAt(w, {cw.bounds.x + 1, cw.bounds.y + 1});
+  double pw = std::ceil(cw.bounds.width * scale), ph = std::ceil(cw.bounds.height * scale);
+  return RenderWindowInto(w, cw, pw, ph, scale, scale, 0, 0);
+}
+
+platform::Image RenderWindowScaled(World& w, const CgWindow& cw, int out_w, int out_h,
+                                   bool keep_aspect) {
+  const double bw = cw.bounds.width, bh = cw.bounds.height;
+  if (!(bw > 0) || !(bh > 0)) return nullptr;
+  double sx = out_w / bw, sy = out_h / bh, dx = 0, dy = 0;
+  if (keep_aspect) {
+    sx = sy = std::min(sx, sy);
+    dx = (out_w - bw * sx) / 2;
+    dy = (out_h - bh * sy) / 2;
+  }
+  return RenderWindowInto(w, cw, out_w, out_h, sx, sy, dx, dy);
 }
 
 platform::Image RenderIcon(const std::string& label, const std::string& seed, int size) {
@@ -287,7 +294,7 @@ platform::Image RenderIcon(const std::string& label, const std::string& seed, in
   std::string letter = label.empty() ? "?" : label.substr(0, 1);
   CenteredText(cr, letter, 0, 0, s, s, s * 0.5, kWhite, true);
   cairo_destroy(cr);
-  platform::Image img = ToBitmap(surface);
+  platform::Image img = common::RgbaOfCairoSurface(surface);
   cairo_surface_destroy(surface);
   return img;
 }

@@ -59,7 +59,7 @@ class SceneChecker {
   void Children(const Json& list, const std::string& path, const std::string& parent_id);
   void Effects(const Json& effects, const std::string& path);
   void AttributeValue(const Json& v, const std::string& path);
-  // Entries (scene_validate_entries.cc).
+  // Entries (scene_validate.cc).
   // Answers the application's pid (the default when it has none).
   int64_t App(const Json& a, const std::string& path, int64_t default_pid, bool launch);
   void Window(const Json& spec, const std::string& path, const std::string& app_id, size_t* ax_index);

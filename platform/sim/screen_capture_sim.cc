@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/cairo_image.h"
 #include "sim/hooks.h"
 #include "sim/scene.h"
 #include "sim/services.h"
@@ -63,29 +64,11 @@ platform::Value RectDict(const platform::Rect& r) {
 std::vector<uint8_t> FitIntoFrame(const platform::Bitmap& src, int out_w, int out_h,
                                   double scale) {
   std::vector<uint8_t> frame(static_cast<size_t>(out_w) * out_h * 4, 0);
-  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, src.width);
-  std::vector<uint8_t> in(static_cast<size_t>(stride) * src.height, 0);
-  for (int y = 0; y < src.height; ++y) {
-    const uint8_t* s = src.rgba.data() + static_cast<size_t>(y) * src.width * 4;
-    uint8_t* d = in.data() + static_cast<size_t>(y) * stride;
-    for (int x = 0; x < src.width; ++x, s += 4, d += 4) {
-      d[0] = s[2];
-      d[1] = s[1];
-      d[2] = s[0];
-      d[3] = s[3];
-    }
-  }
-  cairo_surface_t* from = cairo_image_surface_create_for_data(in.data(), CAIRO_FORMAT_ARGB32,
-                                                              src.width, src.height, stride);
+  cairo_surface_t* from = common::CairoSurfaceOfRgba(src);
+  if (!from) return frame;
   cairo_surface_t* to = cairo_image_surface_create_for_data(frame.data(), CAIRO_FORMAT_ARGB32,
                                                             out_w, out_h, out_w * 4);
-  cairo_t* cr = cairo_create(to);
-  cairo_scale(cr, scale, scale);
-  cairo_set_source_surface(cr, from, 0, 0);
-  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  cairo_surface_flush(to);
+  common::PaintScaled(to, from, scale, scale, 0, 0);
   cairo_surface_destroy(to);
   cairo_surface_destroy(from);
   return frame;

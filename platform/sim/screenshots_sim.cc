@@ -5,7 +5,6 @@
 // (window and pid match): error -> fails with the code; no_answer -> never
 // answers; wrong_type -> a fully transparent image; quit -> the app ends
 // before the picture is taken.
-#include <cairo.h>
 
 #include <algorithm>
 #include <deque>
@@ -45,44 +44,6 @@ ShotStore& Shots() {
   return *store;
 }
 
-// `src` scaled into out_w x out_h (stretched unless the aspect is kept, then
-// centred), premultiplied RGBA in and out.
-platform::Image Scale(const platform::Bitmap& src, int out_w, int out_h, bool keep_aspect) {
-  int in_stride = 0;
-  std::vector<uint8_t> in = CairoArgbFromRgba(src, &in_stride);
-  std::vector<uint8_t> out(static_cast<size_t>(out_w) * out_h * 4, 0);
-  cairo_surface_t* from = cairo_image_surface_create_for_data(in.data(), CAIRO_FORMAT_ARGB32,
-                                                              src.width, src.height, in_stride);
-  cairo_surface_t* to = cairo_image_surface_create_for_data(out.data(), CAIRO_FORMAT_ARGB32,
-                                                            out_w, out_h, out_w * 4);
-  cairo_t* cr = cairo_create(to);
-  double sx = static_cast<double>(out_w) / src.width, sy = static_cast<double>(out_h) / src.height;
-  if (keep_aspect) {
-    sx = sy = std::min(sx, sy);
-    cairo_translate(cr, (out_w - src.width * sx) / 2, (out_h - src.height * sy) / 2);
-  }
-  cairo_scale(cr, sx, sy);
-  cairo_set_source_surface(cr, from, 0, 0);
-  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  cairo_surface_flush(to);
-  cairo_surface_destroy(to);
-  cairo_surface_destroy(from);
-  auto bmp = std::make_shared<platform::Bitmap>();
-  bmp->width = out_w;
-  bmp->height = out_h;
-  bmp->rgba.resize(out.size());
-  for (size_t i = 0; i < out.size(); i += 4) {
-    uint32_t p = *reinterpret_cast<const uint32_t*>(&out[i]);
-    bmp->rgba[i] = (p >> 16) & 0xFF;
-    bmp->rgba[i + 1] = (p >> 8) & 0xFF;
-    bmp->rgba[i + 2] = p & 0xFF;
-    bmp->rgba[i + 3] = (p >> 24) & 0xFF;
-  }
-  return bmp;
-}
-
 void Answer(const Request& r) {
   CallSite site;
   site.op = "CaptureScreenshot";
@@ -117,9 +78,13 @@ void Answer(const Request& r) {
     auto cw = FindWindow(w, r.filter.window_id);
     if (!w.perms.screen_recording) error = kErrorUserDeclined;
     else if (!cw || !WindowVisible(w, *cw)) error = kErrorNoCaptureSource;
-    else native = RenderWindow(w, *cw);
+    // Drawn straight at the output size: a full-size picture scaled down
+    // afterwards would cost several times the drawing.
+    else if (f.kind != FaultKind::kWrongType)
+      native = RenderWindowScaled(w, *cw, static_cast<int>(out_w), static_cast<int>(out_h),
+                                  r.config.preserves_aspect_ratio);
   }
-  if (error != 0 || !native) return r.completion(nullptr, error ? error : kErrorNoCaptureSource);
+  if (error != 0) return r.completion(nullptr, error);
   if (f.kind == FaultKind::kWrongType) {
     auto blank = std::make_shared<platform::Bitmap>();
     blank->width = static_cast<int>(out_w);
@@ -127,9 +92,8 @@ void Answer(const Request& r) {
     blank->rgba.assign(static_cast<size_t>(out_w) * out_h * 4, 0);
     return r.completion(blank, 0);
   }
-  r.completion(Scale(*native, static_cast<int>(out_w), static_cast<int>(out_h),
-                     r.config.preserves_aspect_ratio),
-               0);
+  if (!native) return r.completion(nullptr, kErrorNoCaptureSource);
+  r.completion(native, 0);
 }
 
 void AnswerOnThread(Request r) {

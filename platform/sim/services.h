@@ -96,7 +96,7 @@ class SimKeyboard : public platform::KeyboardLayout {
 class SimPrivateApi : public platform::PrivateApi {
  public:
   bool Lookup(const char* library_path, const char* symbol) override;
-  void EventPostToPid(pid_t pid, const platform::Event& event) override;
+  bool EventPostToPid(pid_t pid, const platform::Event& event) override;
   platform::WindowEventDelivery EventPostToWindow(pid_t pid, const platform::Event& event) override;
   void EventSetIntegerValueField(platform::Event* event, uint32_t field, int64_t value) override;
   void EventSetWindowLocation(platform::Event* event, platform::Point window_local) override;
@@ -126,6 +126,11 @@ platform::ScreenCapture& SimScreenCapture();
 
 // Rendering (cairo): a window's picture at its display's scale, an icon.
 platform::Image RenderWindow(World& w, const CgWindow& cw);
+// The window drawn straight at out_w x out_h pixels (stretched, or fitted
+// and centred with keep_aspect): what a scaled screenshot shows, without
+// drawing it at full size first.
+platform::Image RenderWindowScaled(World& w, const CgWindow& cw, int out_w, int out_h,
+                                   bool keep_aspect);
 platform::Image RenderIcon(const std::string& label, const std::string& seed, int size);
 // The scale of the display that holds a point (2 on the default display).
 double ScaleAt(World& w, platform::Point p);

@@ -11,6 +11,19 @@ namespace {
 // Longest real-time slice a sleeper waits before re-reading the clock, so a
 // jump of the clock or a change of scale is noticed promptly.
 constexpr auto kSlice = std::chrono::milliseconds(20);
+
+// Stepped time moves only when a test steps it; a waiter looks again this
+// soon so the test's next step need not wait long.
+constexpr auto kSteppedSlice = std::chrono::milliseconds(2);
+
+// Real time to wait for `sim` of clock time at `scale`, at most one slice
+// (so far deadlines and tiny scales never overflow the conversion).
+std::chrono::nanoseconds RealWait(Duration sim, double scale, bool stepped) {
+  const double real_ns = static_cast<double>(sim.count()) / scale;
+  const double slice_ns =
+      static_cast<double>(std::chrono::nanoseconds(stepped ? kSteppedSlice : kSlice).count());
+  return std::chrono::nanoseconds(static_cast<int64_t>(std::min(real_ns, slice_ns)) + 1);
+}
 }  // namespace
 
 SimClock::SimClock() {
@@ -19,6 +32,7 @@ SimClock::SimClock() {
 }
 
 TimePoint SimClock::NowLocked() {
+  if (stepped_) return sim_base_;
   auto real_elapsed = std::chrono::steady_clock::now() - real_base_;
   auto scaled = std::chrono::duration_cast<Duration>(
       std::chrono::duration<double, std::nano>(
@@ -34,11 +48,16 @@ TimePoint SimClock::Now() {
 
 void SimClock::SetScale(double k) {
   if (!(k > 0)) k = 1;
+  Rebase(k, Stepped());
+}
+
+void SimClock::Rebase(double scale, bool stepped) {
   {
     std::lock_guard<std::mutex> l(mu_);
     sim_base_ = NowLocked();
     real_base_ = std::chrono::steady_clock::now();
-    scale_ = k;
+    scale_ = scale;
+    stepped_ = stepped;
   }
   changed_.notify_all();
   Timers::Get().Poke();
@@ -49,7 +68,59 @@ double SimClock::Scale() {
   return scale_;
 }
 
-void SimClock::ResetScale() { SetScale(1.0); }
+void SimClock::ResetScale() {
+  SetStepped(false);
+  SetScale(1.0);
+}
+
+void SimClock::SetStepped(bool on) { Rebase(Scale(), on); }
+
+bool SimClock::Stepped() {
+  std::lock_guard<std::mutex> l(mu_);
+  return stepped_;
+}
+
+bool SimClock::CallAt(TimePoint when, std::function<void()> fn) {
+  if (!Stepped()) return false;
+  Timers::Get().At(when, std::move(fn));
+  return true;
+}
+
+// A thread waiting on the clock, for its scope: counted in Waiters(), and
+// stale from an Advance until it looks at the clock again.
+class ClockWait {
+ public:
+  explicit ClockWait(SimClock& c) : c_(c) {
+    std::lock_guard<std::mutex> l(c_.mu_);
+    ++c_.waiters_;
+    seen_ = c_.epoch_;
+  }
+  ~ClockWait() {
+    std::lock_guard<std::mutex> l(c_.mu_);
+    ObserveLocked();
+    --c_.waiters_;
+  }
+  ClockWait(const ClockWait&) = delete;
+  ClockWait& operator=(const ClockWait&) = delete;
+  void ObserveLocked() {
+    if (seen_ == c_.epoch_) return;
+    seen_ = c_.epoch_;
+    if (c_.stale_ > 0) --c_.stale_;
+  }
+  void Observe() {
+    std::lock_guard<std::mutex> l(c_.mu_);
+    ObserveLocked();
+  }
+
+ private:
+  SimClock& c_;
+  uint64_t seen_ = 0;
+};
+
+int SimClock::StaleWaiters() {
+  std::lock_guard<std::mutex> l(mu_);
+  return stale_;
+}
 
 void SimClock::Advance(Duration d) {
   if (d.count() <= 0) return;
@@ -57,19 +128,21 @@ void SimClock::Advance(Duration d) {
     std::lock_guard<std::mutex> l(mu_);
     sim_base_ += d;
     wall_offset_ += std::chrono::duration<double>(d).count();
+    ++epoch_;
+    stale_ = waiters_.load();
   }
   changed_.notify_all();
   Timers::Get().Poke();
 }
 
 void SimClock::SleepUntil(TimePoint deadline) {
+  ClockWait counted(*this);
   std::unique_lock<std::mutex> l(mu_);
   while (true) {
+    counted.ObserveLocked();
     TimePoint now = NowLocked();
     if (now >= deadline) return;
-    double real_ns = static_cast<double>((deadline - now).count()) / scale_;
-    auto wait = std::chrono::nanoseconds(static_cast<int64_t>(real_ns) + 1);
-    changed_.wait_for(l, std::min<std::chrono::nanoseconds>(wait, kSlice));
+    changed_.wait_for(l, RealWait(deadline - now, scale_, stepped_));
   }
 }
 
@@ -80,12 +153,12 @@ void SimClock::SleepFor(Duration d) {
 
 bool SimClock::WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                          TimePoint deadline, const std::function<bool()>& pred) {
+  ClockWait counted(*this);
   while (!pred()) {
     TimePoint now = Now();
+    counted.Observe();
     if (now >= deadline) return pred();
-    double real_ns = static_cast<double>((deadline - now).count()) / Scale();
-    auto wait = std::chrono::nanoseconds(static_cast<int64_t>(real_ns) + 1);
-    cv.wait_for(lock, std::min<std::chrono::nanoseconds>(wait, kSlice));
+    cv.wait_for(lock, RealWait(deadline - now, Scale(), Stepped()));
   }
   return true;
 }
@@ -150,9 +223,7 @@ void Timers::Run() {
     } else {
       TimePoint next = entries_.front().when;
       for (const auto& e : entries_) next = std::min(next, e.when);
-      double real_ns = static_cast<double>((next - now).count()) / Clock().Scale();
-      auto wait = std::chrono::nanoseconds(static_cast<int64_t>(real_ns) + 1);
-      cv_.wait_for(l, std::min<std::chrono::nanoseconds>(wait, kSlice));
+      cv_.wait_for(l, RealWait(next - now, Clock().Scale(), Clock().Stepped()));
     }
   }
 }

@@ -137,8 +137,6 @@ double NowSeconds();
 // cairo: draws a layer tree; a text size in the bundled font.
 bool DrawWindowLayers(SurfaceStore& s, const SimSurfaceWindow& win, platform::Rect region,
                       int width_px, int height_px, std::vector<uint8_t>* rgba);
-// Premultiplied RGBA as cairo's native ARGB32 rows (*stride bytes apart).
-std::vector<uint8_t> CairoArgbFromRgba(const platform::Bitmap& img, int* stride);
 bool MeasureLine(const std::string& utf8, double size, int weight, platform::Size* out);
 
 }  // namespace sim

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "common/cairo_image.h"
 #include "sim/surfaces.h"
 
 namespace sim {
@@ -175,10 +176,8 @@ void DrawContents(cairo_t* cr, const SimLayer& l) {
   const platform::Image& img = l.contents;
   const auto& b = l.state.bounds;
   if (!img || img->width < 1 || img->height < 1 || !(b.width > 0) || !(b.height > 0)) return;
-  int stride = 0;
-  std::vector<uint8_t> argb = CairoArgbFromRgba(*img, &stride);
-  cairo_surface_t* src = cairo_image_surface_create_for_data(argb.data(), CAIRO_FORMAT_ARGB32,
-                                                             img->width, img->height, stride);
+  cairo_surface_t* src = common::CairoSurfaceOfRgba(*img);
+  if (!src) return;
   double k = std::min(b.width / img->width, b.height / img->height);
   double w = img->width * k, h = img->height * k;
   cairo_save(cr);
@@ -266,18 +265,6 @@ void DrawLayer(cairo_t* cr, SurfaceStore& s, platform::LayerId id, double now, i
 
 }  // namespace
 
-std::vector<uint8_t> CairoArgbFromRgba(const platform::Bitmap& img, int* stride) {
-  *stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, img.width);
-  std::vector<uint8_t> argb(static_cast<size_t>(*stride) * img.height);
-  for (int y = 0; y < img.height; ++y) {
-    const uint8_t* s = img.rgba.data() + static_cast<size_t>(y) * img.width * 4;
-    uint32_t* d = reinterpret_cast<uint32_t*>(argb.data() + static_cast<size_t>(y) * *stride);
-    for (int x = 0; x < img.width; ++x, s += 4)
-      d[x] = (uint32_t(s[3]) << 24) | (uint32_t(s[0]) << 16) | (uint32_t(s[1]) << 8) | s[2];
-  }
-  return argb;
-}
-
 bool DrawWindowLayers(SurfaceStore& s, const SimSurfaceWindow& win, platform::Rect region,
                       int width_px, int height_px, std::vector<uint8_t>* rgba) {
   if (!(region.width > 0) || !(region.height > 0)) return false;
@@ -294,23 +281,10 @@ bool DrawWindowLayers(SurfaceStore& s, const SimSurfaceWindow& win, platform::Re
   cairo_set_matrix(cr, &m);
   DrawLayer(cr, s, win.content, NowSeconds(), 0);
   cairo_destroy(cr);
-  cairo_surface_flush(surf);
-
-  const uint8_t* data = cairo_image_surface_get_data(surf);
-  int stride = cairo_image_surface_get_stride(surf);
-  rgba->assign(static_cast<size_t>(width_px) * height_px * 4, 0);
-  for (int y = 0; y < height_px; ++y) {
-    const uint32_t* row = reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
-    uint8_t* out = rgba->data() + static_cast<size_t>(y) * width_px * 4;
-    for (int x = 0; x < width_px; ++x) {
-      uint32_t p = row[x];  // premultiplied ARGB in native order
-      out[x * 4 + 0] = (p >> 16) & 0xFF;
-      out[x * 4 + 1] = (p >> 8) & 0xFF;
-      out[x * 4 + 2] = p & 0xFF;
-      out[x * 4 + 3] = (p >> 24) & 0xFF;
-    }
-  }
+  platform::Image pixels = common::RgbaOfCairoSurface(surf);
   cairo_surface_destroy(surf);
+  if (!pixels) return false;
+  *rgba = pixels->rgba;
   return true;
 }
 

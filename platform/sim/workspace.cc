@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "common/text.h"
 #include "sim/behaviour.h"
 #include "sim/hooks.h"
 #include "sim/scene.h"
@@ -30,37 +31,18 @@ platform::RunningApp Describe(World& w, const App& a) {
   return r;
 }
 
+// Application bundles are directories: their URLs end in '/', their paths
+// do not.
 std::string PathOfUrl(const std::string& url) {
-  std::string in = url.rfind("file://", 0) == 0 ? url.substr(7) : url;
-  // Percent-escapes for spaces, the only ones application paths here use.
-  std::string out;
-  for (size_t i = 0; i < in.size(); ++i) {
-    if (in.compare(i, 3, "%20") == 0) {
-      out.push_back(' ');
-      i += 2;
-    } else {
-      out.push_back(in[i]);
-    }
-  }
+  std::string out = common::PathOfFileUrl(url);
   while (out.size() > 1 && out.back() == '/') out.pop_back();
   return out;
 }
 
-std::string UrlOfPath(const std::string& path) {
-  std::string out = "file://";
-  for (char c : path) {
-    if (c == ' ') out += "%20";
-    else out.push_back(c);
-  }
-  return out + "/";
-}
+std::string UrlOfPath(const std::string& path) { return common::FileUrlOfPath(path) + "/"; }
 
 bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (tolower(static_cast<unsigned char>(a[i])) != tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
+  return common::EqualsIgnoringAsciiCase(a, b);
 }
 
 }  // namespace

@@ -178,7 +178,7 @@ bool X11PrivateApi::Lookup(const char* library_path, const char* symbol) {
   return false;
 }
 
-void X11PrivateApi::EventPostToPid(pid_t pid, const platform::Event& event) {
+bool X11PrivateApi::EventPostToPid(pid_t pid, const platform::Event& event) {
   // The window the event is stamped with (field 51, else the window under the pointer).
   uint32_t window = 0;
   for (uint32_t field : {51u, platform::kFieldMouseEventWindowUnderMousePointer}) {
@@ -188,8 +188,10 @@ void X11PrivateApi::EventPostToPid(pid_t pid, const platform::Event& event) {
       break;
     }
   }
+  // Keys only: mouse events to a process are not built (they are refused).
   if (event.type == platform::EventType::kKeyDown || event.type == platform::EventType::kKeyUp)
-    PostKeyToProcess(pid, window, event);
+    return PostKeyToProcess(pid, window, event);
+  return false;
 }
 
 void X11PrivateApi::EventSetIntegerValueField(platform::Event* event, uint32_t field, int64_t value) {
@@ -205,8 +207,8 @@ platform::WindowEventDelivery X11PrivateApi::EventPostToWindow(pid_t pid, const 
     case platform::EventType::kKeyDown:
     case platform::EventType::kKeyUp:
     case platform::EventType::kFlagsChanged:
-      EventPostToPid(pid, event);
-      return platform::WindowEventDelivery::kPosted;
+      return EventPostToPid(pid, event) ? platform::WindowEventDelivery::kPosted
+                                        : platform::WindowEventDelivery::kUndeliverable;
     default:
       return PostWindowMouseEvent(pid, event);
   }

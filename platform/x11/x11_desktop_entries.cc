@@ -10,6 +10,8 @@
 #include <mutex>
 #include <set>
 
+#include "common/text.h"
+
 namespace x11 {
 
 namespace fs = std::filesystem;
@@ -130,14 +132,11 @@ std::string Stamp(const std::vector<std::string>& dirs) {
   return s;
 }
 
-std::string Lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 }  // namespace
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return common::EqualsIgnoringAsciiCase(a, b);
+}
 
 std::vector<DesktopEntry> DesktopEntries() {
   auto dirs = DataDirs();

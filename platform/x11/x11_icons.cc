@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 
+#include "common/cairo_image.h"
 #include "x11/x11_desktop_entries.h"
 #include "x11/x11_display.h"
 #include "x11/x11_services.h"
@@ -46,39 +47,6 @@ std::string FindIconFile(const std::string& icon) {
     if (access(p.c_str(), R_OK) == 0) return p;
   }
   return "";
-}
-
-// Draws `src` into a size x size premultiplied RGBA bitmap.
-platform::Image Scale(cairo_surface_t* src, int size) {
-  int w = cairo_image_surface_get_width(src), h = cairo_image_surface_get_height(src);
-  if (w <= 0 || h <= 0 || size <= 0) return nullptr;
-  cairo_surface_t* dst = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
-  cairo_t* cr = cairo_create(dst);
-  cairo_scale(cr, static_cast<double>(size) / w, static_cast<double>(size) / h);
-  cairo_set_source_surface(cr, src, 0, 0);
-  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
-  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-  cairo_paint(cr);
-  cairo_destroy(cr);
-  cairo_surface_flush(dst);
-  auto bm = std::make_shared<platform::Bitmap>();
-  bm->width = bm->height = size;
-  bm->rgba.resize(static_cast<size_t>(size) * size * 4);
-  const uint8_t* data = cairo_image_surface_get_data(dst);
-  int stride = cairo_image_surface_get_stride(dst);
-  for (int y = 0; y < size; ++y) {
-    const auto* row = reinterpret_cast<const uint32_t*>(data + y * stride);
-    for (int x = 0; x < size; ++x) {
-      uint32_t p = row[x];  // native-endian premultiplied ARGB
-      uint8_t* o = &bm->rgba[(static_cast<size_t>(y) * size + x) * 4];
-      o[0] = (p >> 16) & 0xFF;
-      o[1] = (p >> 8) & 0xFF;
-      o[2] = p & 0xFF;
-      o[3] = p >> 24;
-    }
-  }
-  cairo_surface_destroy(dst);
-  return bm;
 }
 
 // The largest icon in a window's _NET_WM_ICON (width, height, ARGB rows...).
@@ -137,7 +105,7 @@ platform::Image X11Workspace::IconForFile(const std::string& path, int size) {
     }
   }
   if (!src) return nullptr;
-  platform::Image out = Scale(src, size);
+  platform::Image out = common::ScaleRgba(src, size, size, false);
   cairo_surface_destroy(src);
   return out;
 }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cmath>
 
+#include "common/text.h"
 #include "x11/x11_display.h"
 #include "x11/x11_key_post.h"
 #include "x11/x11_keymap.h"
@@ -122,7 +123,7 @@ void Release(Display* d, const std::vector<unsigned int>& keys) {
 bool TypeText(Display* d, const std::u16string& text) {
   auto lock = LockTyping();
   std::vector<KeyStroke> strokes;
-  if (!PlanStrokes(d, CodePoints(text), &strokes)) return false;
+  if (!PlanStrokes(d, common::CodePointsOfUtf16(text), &strokes)) return false;
   unsigned int shift = XKeysymToKeycode(d, XK_Shift_L);
   // Shift is only known held when this process pressed it: asking the server
   // would wait for every key sent before, once per run of text.

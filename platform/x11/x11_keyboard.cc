@@ -9,6 +9,7 @@
 #include <chrono>
 #include <mutex>
 
+#include "common/text.h"
 #include "x11/x11_display.h"
 #include "x11/x11_services.h"
 
@@ -95,13 +96,7 @@ std::optional<std::u16string> X11Keyboard::Translate(uint16_t keycode, uint64_t 
   xkb_state_unref(st);
   std::u16string out;
   if (cp == 0) return out;
-  if (cp >= 0x10000) {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  } else {
-    out.push_back(static_cast<char16_t>(cp));
-  }
+  common::AppendUtf16(&out, cp);
   return out;
 }
 

@@ -88,7 +88,7 @@ class X11Keyboard : public platform::KeyboardLayout {
 class X11PrivateApi : public platform::PrivateApi {
  public:
   bool Lookup(const char* library_path, const char* symbol) override;
-  void EventPostToPid(pid_t pid, const platform::Event& event) override;
+  bool EventPostToPid(pid_t pid, const platform::Event& event) override;
   platform::WindowEventDelivery EventPostToWindow(pid_t pid, const platform::Event& event) override;
   void EventSetIntegerValueField(platform::Event* event, uint32_t field, int64_t value) override;
   void EventSetWindowLocation(platform::Event* event, platform::Point window_local) override;

@@ -16,6 +16,7 @@
 #include <map>
 #include <thread>
 
+#include "common/text.h"
 #include "x11/x11_busy.h"
 #include "x11/x11_desktop_entries.h"
 #include "x11/x11_display.h"
@@ -83,29 +84,9 @@ pid_t ActivePid(Display* d) {
   return active ? WindowPid(d, active) : 0;
 }
 
-std::string PathOfUrl(const std::string& url) {
-  std::string in = url.rfind("file://", 0) == 0 ? url.substr(7) : url;
-  std::string out;
-  for (size_t i = 0; i < in.size(); ++i) {
-    if (in[i] == '%' && i + 2 < in.size() && isxdigit(static_cast<unsigned char>(in[i + 1])) &&
-        isxdigit(static_cast<unsigned char>(in[i + 2]))) {
-      out.push_back(static_cast<char>(std::stoi(in.substr(i + 1, 2), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(in[i]);
-    }
-  }
-  return out;
-}
+std::string PathOfUrl(const std::string& url) { return common::PathOfFileUrl(url); }
 
-std::string UrlOfPath(const std::string& path) {
-  std::string out = "file://";
-  for (char c : path) {
-    if (c == ' ') out += "%20";
-    else out.push_back(c);
-  }
-  return out;
-}
+std::string UrlOfPath(const std::string& path) { return common::FileUrlOfPath(path); }
 
 // The environment of a launched application: the host's, with DISPLAY
 // naming the display this backend works on (the host may have none, or
@@ -250,6 +231,7 @@ void X11Workspace::OpenApplication(const std::string& url, const platform::OpenC
   std::vector<char*> argv;
   std::string program = ResolveProgram(args[0]);
   args[0] = program;
+  argv.reserve(args.size() + 1);
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   posix_spawnattr_t attr;

@@ -57,6 +57,17 @@ TEST(GhostGeometryScreen, NoUsableDisplayGivesMinusOne) {
   EXPECT_EQ(ScreenIndexForPoint(mirrors, 10, 10), -1);
 }
 
+TEST(GhostGeometryClamp, PointsOffTheDesktopGoToItsEdgeMirrorsIgnored) {
+  auto clamp = [](double x, double y, std::span<const DisplayFrame> frames = kDisplays) {
+    ClampToDisplays(frames, &x, &y);
+    return std::pair<double, double>{x, y};
+  };
+  EXPECT_EQ(clamp(100, -500), (std::pair<double, double>{100, -500}));  // inside the box
+  EXPECT_EQ(clamp(1e308, 1e308), (std::pair<double, double>{1920, 1080}));  // not the mirror's 5760
+  EXPECT_EQ(clamp(-1e308, -1.7e308), (std::pair<double, double>{-1920, -1080}));
+  EXPECT_EQ(clamp(1e308, 5, {}), (std::pair<double, double>{1e308, 5}));
+}
+
 using Point = std::pair<double, double>;
 Point Seed(double x, double y, const DisplayFrame* frame) {
   Point p{-1, -1};

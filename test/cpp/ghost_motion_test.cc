@@ -226,6 +226,26 @@ TEST(GhostMotionArt, OutlineIs96PointsFromTheTip) {
   FlattenCursorArtPt(nullptr);
 }
 
+TEST(GhostMotionBounds, GlidesToHugeOrNaNPointsStayFinite) {
+  EXPECT_EQ(ClampCoordinate(1e308), kMaxCoordinate);
+  EXPECT_EQ(ClampCoordinate(-1e308), -kMaxCoordinate);
+  EXPECT_EQ(ClampCoordinate(std::nan("")), 0.0);
+  EXPECT_EQ(ClampCoordinate(-12.5), -12.5);
+  const MotionParams params;
+  CursorMotion m;
+  m.SnapTo(-1e308, 100, kRestHeading);
+  m.MoveTo(1e308, 1e308, kRestHeading, params);
+  for (int i = 0; i < 200; ++i) {
+    m.Tick(kGhostTickSeconds, params);
+    ASSERT_TRUE(std::isfinite(m.position.x) && std::isfinite(m.position.y)) << "tick " << i;
+  }
+  // The next glide starts from a finite point and lands exactly.
+  m.MoveTo(400, 400, kRestHeading, params);
+  for (int i = 0; i < 200; ++i) m.Tick(kGhostTickSeconds, params);
+  EXPECT_EQ(m.position.x, 400);
+  EXPECT_EQ(m.position.y, 400);
+}
+
 TEST(GhostMotionSelftest, ReportsTheReferenceScenarios) {
   const ghost_selftest::MotionSelftest r = ghost_selftest::RunMotionSelftest();
   ASSERT_TRUE(r.arrived);

@@ -1,8 +1,13 @@
 // The simulated desktop's scene JSON, control commands and hooks.
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <random>
 #include <thread>
 
 #include "sim/hooks.h"
+#include "sim/sim_clock.h"
 #include "sim_test_util.h"
 
 using namespace simtest;
@@ -25,6 +30,34 @@ TEST(SimJson, ParsesAndDumpsFaithfully) {
     EXPECT_FALSE(sim::Json::Parse(bad, &out, &error)) << bad;
   std::string deep(2000, '[');
   EXPECT_FALSE(sim::Json::Parse(deep, &out, &error));
+}
+
+TEST(SimJson, StrictNumbersAndStringsIntegersExact) {
+  sim::Json out;
+  std::string error;
+  // Leading zeros, a bare point and a lone surrogate are not JSON.
+  for (const char* bad :
+       {"01", "[1.]", "-", "[.5]", R"("\ud800")", R"("\udc00x")", "NaN", "1e400"}) {
+    EXPECT_FALSE(sim::Json::Parse(bad, &out, &error)) << bad;
+    EXPECT_FALSE(error.empty());
+  }
+  // Integers past 2^53 stay exact and stay integers.
+  sim::Json j = ParseJson("[9007199254740993, -9223372036854775808, 18446744073709551615]");
+  EXPECT_TRUE(j[0].is_int());
+  EXPECT_EQ(j[0].as_int(), 9007199254740993);
+  EXPECT_EQ(j[0].Dump(), "9007199254740993");
+  EXPECT_EQ(j[1].as_int(), INT64_MIN);
+  // Past int64 a number is a real, and converting it to an integer answers
+  // the default instead of overflowing.
+  EXPECT_FALSE(j[2].is_int());
+  EXPECT_EQ(j[2].as_int(-1), -1);
+  EXPECT_EQ(sim::Json(1e300).as_int(7), 7);
+  EXPECT_EQ(sim::Json(std::nan("")).as_int(7), 7);
+  EXPECT_EQ(sim::Json(-2.9).as_int(), -2);
+  EXPECT_EQ(sim::Json(std::nan("")).Dump(), "null");
+  // Member order survives a round trip.
+  EXPECT_EQ(ParseJson(R"({"z":1,"a":[],"m":{"y":true,"b":null}})").Dump(),
+            R"({"z":1,"a":[],"m":{"y":true,"b":null}})");
 }
 
 TEST(SimControl, CommandsAnswerErrorsInsteadOfCrashing) {
@@ -118,6 +151,44 @@ TEST(SimKeyboard, UsLayoutWithShift) {
   EXPECT_FALSE(kb.Translate(0, 0));
   Cmd("reset");
   EXPECT_EQ(kb.CurrentInputSourceId(), "com.apple.keylayout.US");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SimClock, SteppedTimeMovesOnlyByStepsAndFiresDueWorkOnThem) {
+  sim::SimClock& clock = sim::Clock();
+  clock.SetStepped(true);
+  const platform::TimePoint t0 = clock.Now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(clock.Now(), t0) << "stepped time stands still";
+
+  std::atomic<bool> fired{false};
+  ASSERT_TRUE(clock.CallAt(t0 + std::chrono::milliseconds(100), [&] { fired = true; }));
+  std::atomic<bool> woke{false};
+  std::thread sleeper([&] {
+    clock.SleepFor(std::chrono::milliseconds(150));
+    woke = true;
+  });
+  while (clock.Waiters() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  clock.Advance(std::chrono::milliseconds(99));
+  while (clock.StaleWaiters() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_FALSE(fired.load());
+  EXPECT_FALSE(woke.load());
+  clock.Advance(std::chrono::milliseconds(1));
+  for (int i = 0; i < 2000 && !fired; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(fired.load()) << "due work runs on the step that reaches it";
+  EXPECT_FALSE(woke.load());
+  clock.Advance(std::chrono::milliseconds(50));
+  sleeper.join();
+  EXPECT_TRUE(woke.load());
+  EXPECT_EQ(clock.Now(), t0 + std::chrono::milliseconds(150));
+
+  clock.ResetScale();
+  EXPECT_FALSE(clock.Stepped());
+  EXPECT_FALSE(clock.CallAt(clock.Now(), [] {})) << "real time keeps the caller's own timers";
 }
 
 }  // namespace

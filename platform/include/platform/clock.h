@@ -22,6 +22,15 @@ class Clock {
                          TimePoint deadline, const std::function<bool()>& pred) = 0;
   // Seconds since 1970 of the wall clock (launch dates and the like).
   virtual double WallSeconds() = 0;
+  // Runs `fn` on a thread of the clock's own once the clock reaches `when`,
+  // and answers true. A clock that moves with real time answers false: the
+  // caller keeps its own timers. (The sim's clock answers true while tests
+  // step it, so the core's delayed work fires on those steps.)
+  virtual bool CallAt(TimePoint when, std::function<void()> fn) {
+    (void)when;
+    (void)fn;
+    return false;
+  }
 };
 
 // The host's real monotonic clock (steady_clock), for backends that drive a

@@ -41,17 +41,18 @@ class PrivateApi {
   // Whether `symbol` can be found in the library at `library_path`.
   virtual bool Lookup(const char* library_path, const char* symbol) = 0;
 
-  // "SLEventPostToPid"
-  virtual void EventPostToPid(pid_t pid, const Event& event) = 0;
+  // "SLEventPostToPid": false when the event was refused. A backend that
+  // cannot tell whether the window server took the event answers true.
+  virtual bool EventPostToPid(pid_t pid, const Event& event) = 0;
   // Posts a window-addressed event (fields 91 and 92 name the window, the
   // window location is the point inside it) and answers what is known of its
   // delivery. Reached through the "SLEventPostToPid" entry. The platform's
-  // entry answers nothing, so the default posts with EventPostToPid and
-  // answers kPosted; a backend that can tell whether anything took the event
-  // says so.
+  // entry answers nothing beyond a refusal, so the default posts with
+  // EventPostToPid and answers kPosted (kUndeliverable when refused); a
+  // backend that can tell whether anything took the event says so.
   virtual WindowEventDelivery EventPostToWindow(pid_t pid, const Event& event) {
-    EventPostToPid(pid, event);
-    return WindowEventDelivery::kPosted;
+    return EventPostToPid(pid, event) ? WindowEventDelivery::kPosted
+                                      : WindowEventDelivery::kUndeliverable;
   }
   // "SLEventSetIntegerValueField"
   virtual void EventSetIntegerValueField(Event* event, uint32_t field, int64_t value) = 0;
