@@ -255,6 +255,7 @@ void X11Workspace::OpenApplication(const std::string& url, const platform::OpenC
   posix_spawn_file_actions_addclosefrom_np(&files, 3);
   std::vector<std::string> env_strings = DesktopEnvironment(d);
   std::vector<char*> envp;
+  envp.reserve(env_strings.size() + 1);
   for (auto& e : env_strings) envp.push_back(e.data());
   envp.push_back(nullptr);
   pid_t pid = 0;
