@@ -59,7 +59,7 @@ export interface SingleElement {
   focused: boolean;
   selected?: boolean;
   selected_text_range?: [number, number];
-  actions: string[];
+  actions: ActionName[];
   editable: boolean;
   ownerPid?: number;
 }
@@ -92,7 +92,18 @@ export function clickElementAtPoint(
   format?: string,
   expectedPid?: number,
 ): ClickElementResult | null;
-export function performAction(ref: string, action: string): ActionOutcome;
+/**
+ * The action names the backends know. An element's `actions` list names what
+ * it offers; a name outside this list (an AT-SPI action of exactly that name
+ * on x11, say) is passed as `OtherActionName`: `'click' as OtherActionName`.
+ */
+export type KnownActionName =
+  | 'AXPress' | 'AXIncrement' | 'AXDecrement' | 'AXConfirm' | 'AXCancel' | 'AXShowMenu'
+  | 'AXRaise' | 'AXPick' | 'AXScrollToVisible' | 'AXShowAlternateUI' | 'AXShowDefaultUI';
+/** Any other action name, marked as such so that a misspelt known name does not compile. */
+export type OtherActionName = string & { readonly __otherActionName: unique symbol };
+export type ActionName = KnownActionName | OtherActionName;
+export function performAction(ref: string, action: ActionName): ActionOutcome;
 export function setValue(ref: string, text: string): AxOutcome;
 export function setFocused(ref: string): AxOutcome;
 export function selectText(ref: string, location: number, length: number): AxOutcome;

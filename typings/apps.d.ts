@@ -99,12 +99,14 @@ export function captureWindowImageVerifiedAsync(
   format?: string,
   quality?: number,
 ): Promise<VerifiedWindowImage | null>;
-/** Present only when KORVO_OZA_LIVE_NATIVE is exactly "1". */
-export function projectFrameContentForTest(
-  content: Rect4,
-  screen: Rect4,
-  imageWidth: number,
-  imageHeight: number,
-  contentScale: number,
-  scaleFactor: number,
-): { crop: Rect4; pointer: Rect4 } | null;
+/** Present only when KORVO_OZA_LIVE_NATIVE is exactly "1" (undefined otherwise). */
+export declare const projectFrameContentForTest:
+  | ((
+      content: Rect4,
+      screen: Rect4,
+      imageWidth: number,
+      imageHeight: number,
+      contentScale: number,
+      scaleFactor: number,
+    ) => { crop: Rect4; pointer: Rect4 } | null)
+  | undefined;
