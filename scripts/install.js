@@ -36,7 +36,7 @@ function say(line) {
 }
 
 function missingLine(what) {
-  return `cannot build from source: missing ${what}. Install it: Debian/Ubuntu: ` +
+  return `cannot build from source: missing ${what}. Install the packages: Debian/Ubuntu: ` +
     `sudo apt-get install ${SYSTEM_PACKAGES.debian}; Fedora: sudo dnf install ${SYSTEM_PACKAGES.fedora}`;
 }
 

@@ -144,3 +144,20 @@ test('without a prebuild, the install builds from source', {
   const again = ok('npm', ['rebuild', '--foreground-scripts', 'automation-addon'], { cwd: app });
   assert.match(again, /already built in build\//);
 });
+
+test('missing system libraries give one line naming the Debian and Fedora packages', () => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'automation-addon-libs-'));
+  try {
+    fs.mkdirSync(path.join(dir, 'scripts'));
+    fs.copyFileSync(path.join(repo, 'scripts', 'install.js'), path.join(dir, 'scripts', 'install.js'));
+    const r = sh(process.execPath, [path.join(dir, 'scripts', 'install.js')], {
+      env: { ...process.env, AUTOMATION_ADDON_BUILD_FROM_SOURCE: '1', PKG_CONFIG_LIBDIR: path.join(dir, 'none') },
+    });
+    assert.strictEqual(r.status, 1);
+    const lines = r.stdout.split('\n').filter((l) => /cannot build from source/.test(l));
+    assert.strictEqual(lines.length, 1, r.stdout);
+    assert.match(lines[0], /missing cairo, .*sqlite3\. .*apt-get install .*libcairo2-dev.*dnf install .*cairo-devel/);
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+});
