@@ -11,7 +11,6 @@
 const test = require('node:test');
 const assert = require('node:assert');
 const fs = require('node:fs');
-const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 const table = require('./fixtures/export-table.json');
@@ -137,14 +136,16 @@ test('README and guide snippets run as they stand; JSON parses', () => {
 });
 
 test('real-desktop snippets type-check against the typings', () => {
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'automation-addon-docs-'));
+  // Inside the package, so 'automation-addon' resolves to it by its own name
+  // (its exports map and typings), as in a project that depends on it.
+  const dir = fs.mkdtempSync(path.join(repo, '.docs-check-'));
   try {
     const files = [];
     for (const page of [...otherPages(), ...markdownFiles(apiDir)]) {
       if (!fs.existsSync(page)) continue;
       for (const b of codeBlocks(fs.readFileSync(page, 'utf8'))) {
         if (b.info !== 'js x11' && b.info !== 'ts') continue;
-        const name = `${path.basename(page, '.md')}-${b.line}.${b.info === 'ts' ? 'ts' : 'js'}`;
+        const name = `${path.basename(page, '.md')}-${b.line}.${b.info === 'ts' ? 'mts' : 'js'}`;
         fs.writeFileSync(path.join(dir, name), `${b.code}\nexport {};\n`);
         files.push(name);
       }
@@ -152,10 +153,8 @@ test('real-desktop snippets type-check against the typings', () => {
     if (files.length === 0) return;
     fs.writeFileSync(path.join(dir, 'tsconfig.json'), JSON.stringify({
       compilerOptions: {
-        strict: true, noEmit: true, allowJs: true, checkJs: true, module: 'commonjs', target: 'es2022',
-        moduleResolution: 'node', types: ['node'], typeRoots: [path.join(repo, 'node_modules', '@types')],
-        baseUrl: repo,
-        paths: { 'automation-addon': ['index.d.ts'], 'automation-addon/*': ['*.d.ts'] },
+        strict: true, noEmit: true, allowJs: true, checkJs: true, module: 'nodenext', target: 'es2022',
+        moduleResolution: 'nodenext', types: ['node'],
       },
       files,
     }));
