@@ -88,7 +88,7 @@ export function screenCaptureProbeWindows(): ProbeWindow[];
 export function inspectPngContent(bytes: Uint8Array | Uint8ClampedArray): PngContentStats | null;
 /** The windows of one application; [] for an unknown pid, null when pid is not a number. */
 export function listWindows(pid: number): WindowEntry[] | null;
-/** The active displays, the main one first, bounds in global points. */
+/** The active displays, bounds in global points; `main` marks the main display. */
 export function displays(): DisplayRecord[];
 /** The pointer's location in global points. */
 export function cursorPoint(): { x: number; y: number };
