@@ -114,6 +114,13 @@ test('packed, installed into a fresh project, used from CJS, ESM and TypeScript'
   assert.strictEqual(watch.status, 2, watch.stderr);
   assert.doesNotMatch(watch.stderr, /shared librar/);
 
+  // The tool server runs from the package, on the sample scene it ships.
+  const mcp = sh(path.join(app, 'node_modules', '.bin', 'automation-mcp'), [], {
+    cwd: app, env: simEnv, timeout: 30000, input: '{"jsonrpc":"2.0","id":1,"method":"tools/list"}\n',
+  });
+  const listed = JSON.parse(mcp.stdout.split('\n').find((l) => l.includes('"id":1')));
+  assert.ok(listed.result.tools.some((tool) => tool.name === 'list_apps'), mcp.stderr);
+
   // TypeScript, CommonJS and ESM consumers; their wrong calls are expected errors.
   for (const f of ['consumer.cts', 'consumer.mts']) fs.copyFileSync(path.join(__dirname, 'package', f), path.join(app, f));
   const tsconfig = JSON.parse(fs.readFileSync(path.join(__dirname, 'package', 'tsconfig.json'), 'utf8'));
