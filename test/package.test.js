@@ -63,11 +63,16 @@ const simEnv = { ...process.env, KORVO_OZA_PLATFORM: 'sim' };
 const CAPTURE_CJS = `
 const sim = require('automation-addon/sim'); sim.loadSampleScene();
 const snap = require('automation-addon').captureApp(501);
-console.log(JSON.stringify({ n: snap.elements.length, role: snap.elements[0].role }));`;
+require('automation-addon/platform').describe();
+const libs = new Set(require('fs').readFileSync('/proc/self/maps', 'utf8').split('\\n')
+  .filter((l) => l.endsWith('/libkorvo_platform.so')).map((l) => l.slice(l.indexOf('/'))));
+console.log(JSON.stringify({ n: snap.elements.length, role: snap.elements[0].role, libs: [...libs] }));`;
 
 function assertCaptures(app) {
   const got = JSON.parse(ok(process.execPath, ['-e', CAPTURE_CJS], { cwd: app, env: simEnv }));
   assert.ok(got.n > 1, `a capture of the sample scene has elements: ${JSON.stringify(got)}`);
+  // The three modules share one copy of the platform library.
+  assert.strictEqual(got.libs.length, 1, got.libs.join(', '));
   return got;
 }
 
@@ -96,7 +101,8 @@ test('packed, installed into a fresh project, used from CJS, ESM and TypeScript'
     console.log(JSON.stringify({ n: snap.elements.length, role: snap.elements[0].role,
       same: addon.captureApp === captureApp && typeof ackCaptureEpoch === 'function',
       backend: describe().backend }));`], { cwd: app, env: simEnv }));
-  assert.deepStrictEqual(esm, { ...cjs, same: true, backend: 'sim' });
+  assert.deepStrictEqual(esm, { n: cjs.n, role: cjs.role, same: true, backend: 'sim' });
+  assert.match(cjs.libs[0], new RegExp(`prebuilds/${prebuildName}/libkorvo_platform\\.so$`));
 
   // No desktop: the add-on's own reason, not a missing binary.
   const bare = { ...process.env };
