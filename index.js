@@ -1,7 +1,6 @@
 'use strict';
 // Loads the native add-on and hands out its export object unchanged, so the
 // package exposes exactly the add-on's own names.
-const path = require('path');
 const { isMainThread } = require('worker_threads');
 
 // The add-on's tables (tokens, input state, overlay, panels) are process-wide
@@ -14,19 +13,7 @@ if (!isMainThread) {
   );
 }
 
-// AUTOMATION_ADDON_BUILD_DIR selects another build tree (a sanitizer build, say).
-const buildDir = process.env.AUTOMATION_ADDON_BUILD_DIR || path.join(__dirname, 'build');
-const binary = path.join(path.resolve(buildDir), 'lib', 'automation_addon.node');
-let addon;
-try {
-  addon = require(binary);
-} catch (err) {
-  if (err && err.code === 'MODULE_NOT_FOUND') {
-    throw new Error(
-      `automation-addon: the native module is not built (${binary} is missing). ` +
-        'Run `npm run build` in the package directory first.'
-    );
-  }
-  throw err;
-}
-module.exports = addon;
+// lib/native.js picks the directory of the native parts (a prebuild for this
+// platform, or the source build) once per process; AUTOMATION_ADDON_BUILD_DIR
+// selects another build tree (a sanitizer build, say).
+module.exports = require('./lib/native').load('automation_addon.node', 'automation-addon');

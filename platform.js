@@ -11,21 +11,10 @@
 // KORVO_OZA_PLATFORM names it ('sim', 'x11'), else the session's own desktop
 // (x11 when DISPLAY names an X server that answers). The simulated desktop is
 // used only when named.
-const path = require('path');
 
-const buildDir = process.env.AUTOMATION_ADDON_BUILD_DIR || path.join(__dirname, 'build');
-const binary = path.join(path.resolve(buildDir), 'lib', 'platform_info.node');
-let native;
-try {
-  native = require(binary);
-} catch (err) {
-  const e = new Error(
-    `automation-addon/platform: the native module is not built (${binary} failed to load). ` +
-      'Run `npm run build` in the package directory first.'
-  );
-  e.cause = err;
-  throw e;
-}
+// Loaded from the same directory as the add-on (lib/native.js), so both read
+// one platform library.
+const native = require('./lib/native').load('platform_info.node', 'automation-addon/platform');
 
 // Every facility a backend declares, in the table's order.
 const FACILITIES = Object.freeze([

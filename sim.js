@@ -5,18 +5,9 @@
 
 const path = require('path');
 
-let native;
-try {
-  // AUTOMATION_ADDON_BUILD_DIR selects another build tree, as in index.js.
-  const buildDir = process.env.AUTOMATION_ADDON_BUILD_DIR || path.join(__dirname, 'build');
-  native = require(path.join(path.resolve(buildDir), 'lib', 'desktop_sim.node'));
-} catch (err) {
-  const e = new Error(
-    'desktop-sim: build/lib/desktop_sim.node is missing or failed to load; run `npm run build` first (' +
-      err.message + ')');
-  e.cause = err;
-  throw e;
-}
+// The native part comes from the same directory as the add-on's (lib/native.js):
+// both link the one platform library that holds the simulated desktop.
+const native = require('./lib/native').load('desktop_sim.node', 'desktop-sim');
 
 function call(name, ...args) {
   const answer = JSON.parse(native.call(name, JSON.stringify(args)));
@@ -214,7 +205,7 @@ const sim = {
   },
 
   // The sample scene used by the demo and the tests.
-  sampleScenePath: path.join(__dirname, 'test', 'fixtures', 'sample-scene.json'),
+  sampleScenePath: path.join(__dirname, 'scenes', 'sample-scene.json'),
   loadSampleScene() {
     return sim.loadSceneFile(sim.sampleScenePath);
   },

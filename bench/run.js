@@ -4,6 +4,7 @@
 // target}: a figure measured against a reference taken in the same run.
 const fs = require('fs');
 const path = require('path');
+const { mark } = require('./marks');
 
 function fmt(n) {
   if (typeof n !== 'number' || !Number.isFinite(n)) return String(n ?? '');
@@ -27,13 +28,17 @@ async function main() {
       rows.push({ name: `${f}: failed`, value: NaN, unit: '', reference: String(err && err.message) });
     }
   }
-  const header = ['benchmark', 'value', 'unit', 'reference', 'ratio', 'target'];
-  const table = rows.map((r) => [r.name, fmt(r.value), r.unit || '', r.reference || '', fmt(r.ratio), r.target || '']);
+  const header = ['benchmark', 'value', 'unit', 'reference', 'ratio', 'target', 'mark'];
+  const table = rows.map((r) => [r.name, fmt(r.value), r.unit || '', r.reference || '', fmt(r.ratio), r.target || '',
+    mark(r.ratio, r.target)]);
   const widths = header.map((h, i) => Math.max(h.length, ...table.map((t) => String(t[i]).length)));
   const line = (cells) => cells.map((c, i) => String(c).padEnd(widths[i])).join('  ');
   console.log(line(header));
   console.log(widths.map((w) => '-'.repeat(w)).join('  '));
   for (const t of table) console.log(line(t));
+  const failed = table.filter((t) => t[6] === 'FAIL').length;
+  console.log(`\n${failed ? `${failed} row(s) over their targets (FAIL)` : 'every checked row within its target'}; ` +
+    '"-": no checkable target');
 }
 
 main().then(() => process.exit(0), (err) => {

@@ -10,7 +10,7 @@ const { TOOLS } = require('./tools');
 const { selectTools, registerTools } = require('./registry');
 const { version } = require('../package.json');
 
-const SAMPLE_SCENE = path.join(__dirname, '..', 'test', 'fixtures', 'sample-scene.json');
+const SAMPLE_SCENE = path.join(__dirname, '..', 'scenes', 'sample-scene.json');
 
 const USAGE = `usage: automation-mcp [--scene FILE | --no-scene]
 

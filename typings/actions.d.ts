@@ -59,7 +59,7 @@ export interface SingleElement {
   focused: boolean;
   selected?: boolean;
   selected_text_range?: [number, number];
-  actions: string[];
+  actions: ActionName[];
   editable: boolean;
   ownerPid?: number;
 }
@@ -78,6 +78,7 @@ export interface ClickElementResult {
   screenshot?: EncodedImage;
 }
 
+/** The element a token names, read now; null for an unknown or released token. See docs/api/actions.md. */
 export function readElement(ref: string): SingleElement | null;
 /** Throws TypeError for non-number or non-finite coordinates. */
 export function elementAtPoint(x: number, y: number): SingleElement | null;
@@ -92,10 +93,29 @@ export function clickElementAtPoint(
   format?: string,
   expectedPid?: number,
 ): ClickElementResult | null;
-export function performAction(ref: string, action: string): ActionOutcome;
+/**
+ * The action names the backends know. An element's `actions` list names what
+ * it offers; a name outside this list (an AT-SPI action of exactly that name
+ * on x11, say) is passed as `OtherActionName`: `'click' as OtherActionName`.
+ */
+export type KnownActionName =
+  | 'AXPress' | 'AXIncrement' | 'AXDecrement' | 'AXConfirm' | 'AXCancel' | 'AXShowMenu'
+  | 'AXRaise' | 'AXPick' | 'AXScrollToVisible' | 'AXShowAlternateUI' | 'AXShowDefaultUI';
+/** Any other action name, marked as such so that a misspelt known name does not compile. */
+export type OtherActionName = string & { readonly __otherActionName: unique symbol };
+export type ActionName = KnownActionName | OtherActionName;
+/**
+ * Performs an accessibility action the element offers (its `actions`);
+ * `{ok: false, axError}` on failure (`invalid_element`, `action_unsupported`, ...).
+ */
+export function performAction(ref: string, action: ActionName): ActionOutcome;
+/** Sets the element's value (a text field's text); `attribute_unsupported` when not settable. */
 export function setValue(ref: string, text: string): AxOutcome;
+/** Gives the element keyboard focus within its application (not activated). */
 export function setFocused(ref: string): AxOutcome;
+/** Selects `length` UTF-16 units from `location` of an editable element's text. */
 export function selectText(ref: string, location: number, length: number): AxOutcome;
+/** The number of the window holding the element; null for an unknown token. */
 export function getWindowId(ref: string): number | null;
 
 export interface PeerCredentials {

@@ -70,7 +70,9 @@ export interface DisplayRecord {
 
 export type Rect4 = [number, number, number, number];
 
+/** The running applications a user sees; `active` marks the frontmost. */
 export function listApplications(): ApplicationRecord[];
+/** One process's record; null when it does not run. Throws TypeError for a non-number pid. */
 export function applicationInfo(pid: number): ApplicationRecord | null;
 /** Resolves a 32 x 32 PNG as Base64 text, or null. */
 export function applicationIconPngAsync(pid: number): Promise<string | null>;
@@ -84,8 +86,11 @@ export function terminateApplicationVerified(pid: number, expectedBundleId: stri
 
 export function screenCaptureProbeWindows(): ProbeWindow[];
 export function inspectPngContent(bytes: Uint8Array | Uint8ClampedArray): PngContentStats | null;
+/** The windows of one application; [] for an unknown pid, null when pid is not a number. */
 export function listWindows(pid: number): WindowEntry[] | null;
+/** The active displays, bounds in global points; `main` marks the main display. */
 export function displays(): DisplayRecord[];
+/** The pointer's location in global points. */
 export function cursorPoint(): { x: number; y: number };
 
 /** format "jpeg" or "jpg" selects JPEG, anything else PNG; quality (JPEG) defaults to 0.6. */
@@ -99,12 +104,14 @@ export function captureWindowImageVerifiedAsync(
   format?: string,
   quality?: number,
 ): Promise<VerifiedWindowImage | null>;
-/** Present only when KORVO_OZA_LIVE_NATIVE is exactly "1". */
-export function projectFrameContentForTest(
-  content: Rect4,
-  screen: Rect4,
-  imageWidth: number,
-  imageHeight: number,
-  contentScale: number,
-  scaleFactor: number,
-): { crop: Rect4; pointer: Rect4 } | null;
+/** Present only when KORVO_OZA_LIVE_NATIVE is exactly "1" (undefined otherwise). */
+export declare const projectFrameContentForTest:
+  | ((
+      content: Rect4,
+      screen: Rect4,
+      imageWidth: number,
+      imageHeight: number,
+      contentScale: number,
+      scaleFactor: number,
+    ) => { crop: Rect4; pointer: Rect4 } | null)
+  | undefined;

@@ -11,6 +11,8 @@
 // Points must lie inside those bounds. Button names and directions are
 // matched exactly.
 
+import type { MouseButton, Direction } from './mouse';
+
 export type WindowBounds = [x: number, y: number, width: number, height: number];
 
 export type BackgroundInputReason =
@@ -97,7 +99,7 @@ export function endBackgroundWindowInputDetailedAsync(
  */
 export function clickToWindowAsync(
   pid: number, bundleId: string, windowId: number, bounds: WindowBounds,
-  x: number, y: number, button: string, clicks: number, modifiers: string | null,
+  x: number, y: number, button: MouseButton, clicks: number, modifiers: string | null,
   allowOffscreen?: boolean,
 ): Promise<boolean>;
 export function moveToWindowAsync(
@@ -107,20 +109,20 @@ export function moveToWindowAsync(
 /** A pixel scroll of delta 0..100 (0: true, nothing posted). */
 export function scrollToWindowAsync(
   pid: number, bundleId: string, windowId: number, bounds: WindowBounds,
-  x: number, y: number, delta: number, direction: string, allowOffscreen?: boolean,
+  x: number, y: number, delta: number, direction: Direction, allowOffscreen?: boolean,
 ): Promise<boolean>;
 export function dragToWindowAsync(
   pid: number, bundleId: string, windowId: number, bounds: WindowBounds,
-  fromX: number, fromY: number, toX: number, toY: number, button: string,
+  fromX: number, fromY: number, toX: number, toY: number, button: MouseButton,
   modifiers: string | null, allowOffscreen?: boolean,
 ): Promise<boolean>;
 export function mouseDownToWindowDetailedAsync(
   pid: number, bundleId: string, windowId: number, bounds: WindowBounds,
-  x: number, y: number, button: string, allowOffscreen?: boolean,
+  x: number, y: number, button: MouseButton, allowOffscreen?: boolean,
 ): Promise<BackgroundMouseDownOutcome>;
 export function mouseUpToWindowAsync(
   pid: number, bundleId: string, windowId: number, bounds: WindowBounds,
-  x: number, y: number, button: string, allowOffscreen?: boolean,
+  x: number, y: number, button: MouseButton, allowOffscreen?: boolean,
 ): Promise<boolean>;
 
 /** Synchronous begin is not supported: ok false, reason "async_required" (or "invalid_target"). */

@@ -1,5 +1,7 @@
 // Accessibility snapshots, reference tokens and capture epochs.
 
+import type { ActionName } from './actions';
+
 /** [x, y, width, height] in global points, integers. */
 export type SnapshotBounds = [number, number, number, number];
 
@@ -39,7 +41,7 @@ export interface SnapshotElement {
   default_action: boolean;
   editable: boolean;
   ownerPid: number;
-  actions: string[];
+  actions: ActionName[];
   /** Present only when at least one child was collected. */
   children?: SnapshotElement[];
   /** Set together when fewer children were collected than the element has. */

@@ -11,6 +11,31 @@
 // blanks around them are ignored and "none" pieces are skipped; at most 8
 // names and 128 bytes.
 
+import type { AnyCase } from './mouse';
+
+/** The modifier names and their aliases ("\u2318" is the command sign). */
+export type ModifierName = 'command' | 'cmd' | '\u2318' | 'shift' | 'ctrl' | 'control' | 'alt' | 'option';
+/** Every key name but the modifiers. */
+export type KeyName =
+  | 'a' | 'b' | 'c' | 'd' | 'e' | 'f' | 'g' | 'h' | 'i' | 'j' | 'k' | 'l' | 'm'
+  | 'n' | 'o' | 'p' | 'q' | 'r' | 's' | 't' | 'u' | 'v' | 'w' | 'x' | 'y' | 'z'
+  | '0' | '1' | '2' | '3' | '4' | '5' | '6' | '7' | '8' | '9'
+  | '=' | '-' | ']' | '[' | "'" | ';' | '\\' | ',' | '/' | '.' | '`'
+  | 'enter' | 'return' | 'tab' | 'space' | 'backspace' | 'delete' | 'forwarddelete'
+  | 'esc' | 'escape' | 'capslock' | 'help' | 'home' | 'end' | 'pageup' | 'pagedown'
+  | 'left' | 'right' | 'up' | 'down'
+  | 'f1' | 'f2' | 'f3' | 'f4' | 'f5' | 'f6' | 'f7' | 'f8' | 'f9' | 'f10' | 'f11' | 'f12'
+  | 'f13' | 'f14' | 'f15' | 'f16';
+/**
+ * A key chord: one key or modifier name alone (checked here), or names joined
+ * by "+" starting with a modifier ("cmd+shift+4"), whose later names the run
+ * time checks (false, or "invalid_key_chord" from the verified forms).
+ */
+export type KeyChord =
+  | AnyCase<KeyName>
+  | AnyCase<ModifierName>
+  | `${AnyCase<ModifierName>}+${string}`;
+
 /** Error codes of the verified per-process forms. */
 export type KeyboardInputError =
   | 'text_too_long'
@@ -42,9 +67,9 @@ export type KeyboardWindowId = number | null | undefined;
  */
 export function typeTextToPid(pid: number, text: string): Promise<boolean>;
 /** Presses one chord (the key with its modifiers' flags, or modifiers alone). */
-export function pressKeyToPid(pid: number, chord: string): Promise<boolean>;
+export function pressKeyToPid(pid: number, chord: KeyChord): Promise<boolean>;
 /** Presses a chord, holds it `durationSeconds` (0 .. 30) and releases it. */
-export function holdKeyToPid(pid: number, chord: string, durationSeconds: number): Promise<boolean>;
+export function holdKeyToPid(pid: number, chord: KeyChord, durationSeconds: number): Promise<boolean>;
 
 /**
  * As typeTextToPid, after checking that `pid` still is `expectedBundleId`
@@ -60,7 +85,7 @@ export function typeTextToPidVerified(
 export function pressKeyToPidVerified(
   pid: number,
   expectedBundleId: string,
-  chord: string,
+  chord: KeyChord,
   windowId?: KeyboardWindowId,
 ): Promise<KeyboardInputOutcome>;
 /**
@@ -70,7 +95,7 @@ export function pressKeyToPidVerified(
 export function holdKeyToPidVerified(
   pid: number,
   expectedBundleId: string,
-  chord: string,
+  chord: KeyChord,
   durationSeconds: number,
   sessionKey?: string | null,
   windowId?: KeyboardWindowId,
@@ -84,15 +109,15 @@ export function holdKeyToPidVerified(
 
 /** Types up to 1024 UTF-16 units: tab and line breaks as keys, the rest as Unicode runs. */
 export function typeTextGlobal(text: string): boolean;
-export function pressKeyGlobal(chord: string): boolean;
+export function pressKeyGlobal(chord: KeyChord): boolean;
 /** Holds a chord for 0 .. 30000 ms, blocking the calling thread meanwhile. */
-export function holdKeyGlobal(chord: string, durationMs: number): boolean;
+export function holdKeyGlobal(chord: KeyChord, durationMs: number): boolean;
 /** Holds a chord for 0 .. 30000 ms on a worker; resolves false when cancelled or refused. */
-export function holdKeyGlobalAsync(chord: string, durationMs: number, sessionKey?: string | null): Promise<boolean>;
+export function holdKeyGlobalAsync(chord: KeyChord, durationMs: number, sessionKey?: string | null): Promise<boolean>;
 /** Presses a chord's modifiers in order, then its key, and leaves them down. */
-export function keyDownGlobal(chord: string): boolean;
+export function keyDownGlobal(chord: KeyChord): boolean;
 /** Releases a chord pushed with keyDownGlobal: the key, then the modifiers in reverse. */
-export function keyUpGlobal(chord: string): boolean;
+export function keyUpGlobal(chord: KeyChord): boolean;
 
 // ---- cancellation ----
 

@@ -9,8 +9,12 @@
 // (not trusted, the left button busy, focus stealing prevented, an event the
 // platform refused) answers false.
 
-export type MouseButtonName = 'left' | 'right' | 'middle' | (string & {});
-export type ScrollDirection = 'up' | 'down' | 'left' | 'right' | (string & {});
+/** A name in lower case, capitalised or in capitals (the run time ignores case). */
+export type AnyCase<T extends string> = T | Capitalize<T> | Uppercase<T>;
+export type MouseButton = 'left' | 'right' | 'middle';
+export type Direction = 'up' | 'down' | 'left' | 'right';
+export type MouseButtonName = AnyCase<MouseButton>;
+export type ScrollDirection = AnyCase<Direction>;
 
 // ---- through the system ----
 

@@ -40,7 +40,7 @@ export interface ProvidedReadOutcome {
  * format other than exactly "text", "html" or "md" answers
  * "unsupported_format" and touches nothing.
  */
-export function pasteboardBeginProvidedPaste(text: string, format: ProvidedPasteFormat | string): ProvidedPasteBegin;
+export function pasteboardBeginProvidedPaste(text: string, format: ProvidedPasteFormat): ProvidedPasteBegin;
 
 /** Notes how many reads came before the dispatch; false for an unknown token. */
 export function pasteboardMarkProvidedPasteDispatched(token: number): boolean;

@@ -35,7 +35,7 @@ inline sim::Json ParseJson(const std::string& text) {
 
 inline void LoadSample() {
   std::string here = __FILE__;
-  std::string path = here.substr(0, here.rfind('/')) + "/../fixtures/sample-scene.json";
+  std::string path = here.substr(0, here.rfind('/')) + "/../../scenes/sample-scene.json";
   std::ifstream in(path);
   std::stringstream ss;
   ss << in.rdbuf();

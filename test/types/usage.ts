@@ -267,3 +267,30 @@ function describeDesktop(): void {
   void status; void why; void names; void ok; void bad;
 }
 void describeDesktop;
+
+// The typings refuse what the run time refuses (or answers with an error).
+async function strictness(ref: string): Promise<void> {
+  addon.performAction(ref, 'AXPress');
+  addon.performAction(ref, 'click' as addon.OtherActionName);
+  // @ts-expect-error: a misspelt action name
+  addon.performAction(ref, 'AXPresss');
+  const el = addon.readElement(ref);
+  if (el) addon.performAction(ref, el.actions[0]);
+  addon.clickAtPoint(1, 2, 'Left', 1);
+  // @ts-expect-error: not a button
+  addon.clickAtPoint(1, 2, 'lfet', 1);
+  // @ts-expect-error: not a scroll direction
+  addon.scrollAt(1, 2, 3, 'sideways');
+  // @ts-expect-error: background input matches names exactly
+  await addon.clickToWindowAsync(502, 'com.korvo.Settings', 201, [0, 0, 9, 9], 1, 1, 'LEFT', 1, null);
+  // @ts-expect-error: not a paste format
+  addon.pasteboardBeginProvidedPaste('hi', 'rtf');
+  addon.pressKeyGlobal('Enter');
+  addon.pressKeyGlobal('cmd+shift+4');
+  // @ts-expect-error: not a key name
+  addon.pressKeyGlobal('entr');
+  // @ts-expect-error: present only with the live gate
+  addon.projectFrameContentForTest([0, 0, 1, 1], [0, 0, 1, 1], 1, 1, 1, 1);
+  addon.projectFrameContentForTest?.([0, 0, 1, 1], [0, 0, 1, 1], 1, 1, 1, 1);
+}
+void strictness;
