@@ -15,7 +15,7 @@ export const {
   syntheticFocus, queueAppEvents, pasteboardTypes, pasteboard,
   readPasteboard, writePasteboard, pasteboardReads, injectFault,
   clearFaults, block, unblock, isBlocked, hooks, setTimeScale,
-  advanceClock, clockNow, element, elements, liveHandleCount, apps, app,
+  advanceClock, setSteppedClock, clockWaiters, stepClock, clockNow, element, elements, liveHandleCount, apps, app,
   windows, frontmost, pointer, displays, permissions, events, clearEvents,
   heldKeys, keyEvents, keyTrace, logLines, clearLog, promptCount, stats,
   windowImage, overlayWindows, writeWindowList, backendName, panels,
