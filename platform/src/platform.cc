@@ -155,11 +155,6 @@ Platform& Get() {
   return *s.backend;
 }
 
-bool Has(Facility facility) {
-  Platform* p = TryGet(nullptr);
-  return p && p->Capable(facility).available();
-}
-
 const char* FacilityName(Facility f) {
   switch (f) {
     case Facility::kAccessibility: return "accessibility";

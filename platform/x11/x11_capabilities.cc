@@ -41,8 +41,13 @@ bool CompositingManagerRuns(Display* d) {
   return XGetSelectionOwner(d, A(d, selection.c_str())) != None;
 }
 
+// Available while this thread's connection to the display lives.
+Capability NeedsDisplay(Display* d) {
+  return d ? Capability::Available() : Capability::Unavailable("the X display does not answer");
+}
+
 Capability NeedsExtension(Display* d, const char* extension, const char* what) {
-  if (!d) return Capability::Unavailable("the X display does not answer");
+  if (!d) return NeedsDisplay(d);
   if (HasExtension(d, extension)) return Capability::Available();
   return Capability::Unavailable(std::string("the X server has no ") + extension +
                                  " extension, which " + what + " needs");
@@ -67,7 +72,7 @@ Capability X11Capable(Facility facility) {
     case Facility::kApplications:
     case Facility::kKeyboardLayout:
     case Facility::kWindowEventMasks:
-      return d ? Capability::Available() : Capability::Unavailable("the X display does not answer");
+      return NeedsDisplay(d);
     case Facility::kDisplays:
       return NeedsExtension(d, "RANDR", "the monitor list");
     case Facility::kWindowImages:
@@ -86,14 +91,14 @@ Capability X11Capable(Facility facility) {
     case Facility::kPasteboard:
       // Keys by XSendEvent to the process's focus window; the clipboard as
       // the CLIPBOARD selection's owner.
-      return d ? Capability::Available() : Capability::Unavailable("the X display does not answer");
+      return NeedsDisplay(d);
     case Facility::kMouseToProcess:
       return Capability::NotBuilt(
           "mouse events posted to one process are not built yet: they answer false");
     case Facility::kMouseToBackgroundWindow:
       // Per call: the accessible action at the point, else core events; a
       // window neither reaches is refused as undeliverable.
-      return d ? Capability::Available() : Capability::Unavailable("the X display does not answer");
+      return NeedsDisplay(d);
     case Facility::kOverlayWindows:
       return Capability::NotBuilt(
           "overlay windows are not built yet: the ghost cursor draws nothing and mirroring panels "

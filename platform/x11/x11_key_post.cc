@@ -24,15 +24,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kTargetIdle = std::chrono::milliseconds(500);
 constexpr auto kTargetMaxAge = std::chrono::seconds(2);
 
-// The X state mask for the platform's modifier flags.
-unsigned int StateFor(uint64_t flags) {
-  unsigned int state = 0;
-  if (flags & platform::kFlagMaskShift) state |= ShiftMask;
-  if (flags & (platform::kFlagMaskControl | platform::kFlagMaskCommand)) state |= ControlMask;
-  if (flags & platform::kFlagMaskAlternate) state |= Mod1Mask;
-  return state;
-}
-
 // The last target of this thread (each thread has its own connection).
 struct Target {
   pid_t pid = 0;
@@ -149,7 +140,7 @@ bool PostKeyToProcess(pid_t pid, uint32_t window, const platform::Event& event) 
   if (!d) return false;
   Window w = Resolve(d, pid, window);
   if (!w) return false;
-  unsigned int state = event.flags_set ? StateFor(event.flags) : 0;
+  unsigned int state = event.flags_set ? XStateOfFlags(event.flags) : 0;
   std::vector<XEvent> events;
   bool sent;
   if (event.unicode.empty()) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <thread>
 
+#include "platform/events.h"
 #include "x11/x11_display.h"
 #include "x11/x11_services.h"
 
@@ -177,6 +178,14 @@ bool PlanStrokes(Display* d, const std::u32string& text, std::vector<KeyStroke>*
 }
 
 void NoteTyped() { S().last_use = Clock::now(); }
+
+unsigned int XStateOfFlags(uint64_t flags) {
+  unsigned int state = 0;
+  if (flags & platform::kFlagMaskShift) state |= ShiftMask;
+  if (flags & (platform::kFlagMaskControl | platform::kFlagMaskCommand)) state |= ControlMask;
+  if (flags & platform::kFlagMaskAlternate) state |= Mod1Mask;
+  return state;
+}
 
 std::u32string CodePoints(const std::u16string& s) {
   std::u32string out;

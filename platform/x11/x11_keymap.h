@@ -8,6 +8,7 @@
 
 #include <X11/Xlib.h>
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -30,5 +31,9 @@ void NoteTyped();
 
 // The code points of a UTF-16 text (an unpaired surrogate stays as it is).
 std::u32string CodePoints(const std::u16string& text);
+
+// The X modifier state for the platform's modifier flags: Shift, Control
+// (Command means Control on X11, as for the global keyboard), Alt as Mod1.
+unsigned int XStateOfFlags(uint64_t flags);
 
 }  // namespace x11

@@ -9,6 +9,7 @@
 
 #include "x11/x11_atspi_ax.h"
 #include "x11/x11_display.h"
+#include "x11/x11_keymap.h"
 #include "x11/x11_windows.h"
 
 namespace x11 {
@@ -66,15 +67,6 @@ unsigned int XButtonOf(const platform::Event& e) {
 
 unsigned int ButtonMask(unsigned int button) {
   return button >= 1 && button <= 5 ? Button1Mask << (button - 1) : 0;
-}
-
-unsigned int ModifierState(uint64_t flags) {
-  unsigned int s = 0;
-  if (flags & platform::kFlagMaskShift) s |= ShiftMask;
-  // Command means Control on X11, as for the global keyboard.
-  if (flags & (platform::kFlagMaskControl | platform::kFlagMaskCommand)) s |= ControlMask;
-  if (flags & platform::kFlagMaskAlternate) s |= Mod1Mask;
-  return s;
 }
 
 uint32_t WindowOf(const platform::Event& e) {
@@ -300,7 +292,7 @@ platform::WindowEventDelivery PostWindowMouseEvent(pid_t pid, const platform::Ev
   const int x = static_cast<int>(std::lround(e.location.x));
   const int y = static_cast<int>(std::lround(e.location.y));
   const unsigned int button = XButtonOf(e);
-  const unsigned int mods = ModifierState(e.flags);
+  const unsigned int mods = XStateOfFlags(e.flags);
 
   if (phase == Phase::kDown) {
     // Modifiers have no accessible meaning: such presses go as core events.

@@ -69,7 +69,4 @@ Platform* TryGet(std::string* error);
 // and aborts rather than answer from a desktop nobody asked for.
 Platform& Get();
 
-// Shorthand for Get().Capable(f).available().
-bool Has(Facility facility);
-
 }  // namespace platform
